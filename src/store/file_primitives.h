@@ -1,0 +1,56 @@
+// File, directory and path primitives. Data paths are composed with backslash
+// separators; every primitive that takes a path converts it in place to forward
+// slashes first (the caller's buffer holds forward slashes afterwards).
+// No primitive goes through a shell.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+
+// Path conversion and names.
+void yen_to_sura(char* fname);
+void editpath(const char* fname, const char* oldpath, char* newpath, std::size_t newpath_size);
+int check_name(const char* keyword, const char* name);  // 0 match, -1 no match
+
+// Directories and files.
+void Cu_mkdir(char* in_buff);                      // one level; an existing path is left alone
+int Cu_rmdir(char* in_buff);                       // -1 nothing there, else 0 / -1
+void Cu_DelDIR(char* in_buff);                     // removes the directory and all it holds
+int Cu_remove(char* in_buff);                      // 0 removed, -1 not
+void Cu_cpfile(char* dsc_file, char* src_file);    // replaces dsc_file by a copy of src_file
+int Cu_rename(char* in_buff1, char* in_buff2);          // 0 renamed, -1 not
+void Cu_chmod(char* FileDSC, const char* mode);    // mode as octal text, for example "777"
+long Cu_get_filelength(char* FileSRC);             // 0 when the path cannot be examined
+void Cu_setmode();                                 // binary stdout: nothing to do on this platform
+
+// Lists the entries of the pattern's directory that match its name part, as
+// bare names joined by commas; the list replaces the pattern in the caller's
+// buffer of filename_size bytes. Names that would not fit are left out.
+void Cu_filefind(char* filename, std::size_t filename_size);
+
+// The same search without a size bound: calls visit with each matching bare
+// name, in directory order. The pattern is converted in place.
+void Cu_forEachFile(char* pattern, const std::function<void(const char* name)>& visit);
+
+// Removes the file when its status-change time lies more than in_min minutes
+// in the past. 0 younger or removed, -1 missing or not removable.
+int Cu_removefile1h(char* filename, int in_min);
+
+// Unbuffered descriptors.
+int Cu_b_open(char* FileName, int mode);  // mode 0: existing only; else create 0600 if missing
+// Creates a new file 0600 that must not exist yet (O_CREAT | O_EXCL); -1 if it
+// exists or cannot be created.
+int Cu_b_create_new(char* FileName);
+long Cu_b_read(int fh, void* buff, std::size_t in_count);
+long Cu_b_write(int fh, const void* buff, std::size_t in_count);
+long Cu_b_lseek(int fh, long offset, int origin);
+int Cu_b_close(int fh);
+
+// Buffered streams.
+FILE* Cu_fopen(char* filename, const char* mode);
+std::size_t Cu_fread(void* buffer, std::size_t size, std::size_t count, FILE* stream);
+std::size_t Cu_fwrite(const void* buffer, std::size_t size, std::size_t count, FILE* stream);
+int Cu_fseek(FILE* stream, long offset, int origin);
+int Cu_fclose(FILE* stream);

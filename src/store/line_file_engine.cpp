@@ -1,0 +1,194 @@
+#include "store/line_file_engine.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "store/file_primitives.h"
+#include "store/lock.h"
+#include "util/bytes.h"
+
+namespace {
+
+struct PathBuffer {
+    char text[1200];
+};
+
+PathBuffer make_path(const char* path, const char* suffix = "") {
+    PathBuffer buffer;
+    std::snprintf(buffer.text, sizeof buffer.text, "%s%s", path, suffix);
+    return buffer;
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const {
+        if (file != nullptr) std::fclose(file);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+File open_or_create(const char* data_path) {
+    PathBuffer path = make_path(data_path);
+    FILE* file = Cu_fopen(path.text, "r+");
+    if (file == nullptr) {
+        path = make_path(data_path);
+        file = Cu_fopen(path.text, "w+");
+    }
+    return File(file);
+}
+
+// Reads pieces as fgets does: a line longer than the buffer arrives in pieces.
+bool read_line(FILE* file, std::unique_ptr<char[]>& buffer, std::size_t size) {
+    return std::fgets(buffer.get(), static_cast<int>(size), file) != nullptr;
+}
+
+}  // namespace
+
+int scan_lines(const char* lock_path, const char* data_path, std::size_t line_size,
+               const std::function<bool(const char* line)>& visit) {
+    if (lock_is_busy(lock_path)) return STORE_LOCK_BUSY;
+    File data = open_or_create(data_path);
+    if (!data) return STORE_CANNOT_OPEN;
+    auto line = std::make_unique<char[]>(line_size);
+    while (read_line(data.get(), line, line_size)) {
+        if (!visit(line.get())) break;
+    }
+    return STORE_OK;
+}
+
+void LineOutput::write(const char* text) {
+    if (std::fputs(text, file_) == EOF) failed_ = true;
+}
+
+int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line_size,
+                  const std::function<LineVerdict(const char* line, LineOutput& out)>& each_line,
+                  const std::function<int(LineOutput& out)>& at_end) {
+    FileLock lock(lock_path);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+
+    File data = open_or_create(data_path);
+    if (!data) return STORE_CANNOT_OPEN;
+
+    PathBuffer temp_path = make_path(data_path, ".tmp");
+    Cu_remove(temp_path.text);
+    File temp(Cu_fopen(temp_path.text, "w+"));
+    if (!temp) return STORE_CANNOT_OPEN;
+
+    LineOutput out(temp.get());
+    auto line = std::make_unique<char[]>(line_size);
+    while (read_line(data.get(), line, line_size)) {
+        if (each_line(line.get(), out) == LineVerdict::keep) out.write(line.get());
+    }
+    int result = at_end(out);
+    const bool read_failed = std::ferror(data.get()) != 0;
+    data.reset();
+    const bool write_failed = out.failed() || std::fflush(temp.get()) != 0 ||
+                              std::ferror(temp.get()) != 0 || std::fclose(temp.release()) != 0;
+    if (result == STORE_OK && (read_failed || write_failed)) result = STORE_CANNOT_OPEN;
+
+    if (result == STORE_OK) {
+        // One rename over the data file: at every moment either the old or the
+        // new file is complete under the data file's name.
+        PathBuffer target = make_path(data_path);
+        if (Cu_rename(temp_path.text, target.text) != 0) result = STORE_CANNOT_OPEN;
+    }
+    if (result != STORE_OK) {
+        temp_path = make_path(data_path, ".tmp");
+        Cu_remove(temp_path.text);
+    }
+    return result;
+}
+
+// ---- fields ----------------------------------------------------------------
+
+bool LineFields::next(const char*& start, std::size_t& length) {
+    const char* p = cursor_;
+    while (*p != '\0' && *p != ',') {
+        if (is_lead_byte(*p) && p[1] != '\0') ++p;
+        ++p;
+    }
+    if (*p != ',') return false;
+    start = cursor_;
+    length = static_cast<std::size_t>(p - cursor_);
+    cursor_ = p + 1;
+    return true;
+}
+
+bool LineFields::text(char* field, std::size_t width) {
+    const char* start = nullptr;
+    std::size_t length = 0;
+    if (!next(start, length)) return false;
+    const std::size_t n = length < width - 1 ? length : width - 1;
+    std::memcpy(field, start, n);
+    field[n] = '\0';
+    return true;
+}
+
+bool LineFields::number(long& value) {
+    char digits[32];
+    if (!text(digits)) return false;
+    value = std::strtol(digits, nullptr, 10);
+    return true;
+}
+
+bool LineFields::number(int& value) {
+    long wide = 0;
+    if (!number(wide)) return false;
+    value = static_cast<int>(wide);
+    return true;
+}
+
+void LineFields::rest(char* field, std::size_t width) {
+    std::size_t length = std::strcspn(cursor_, "\n");
+    if (length > 0 && cursor_[length - 1] == '\r') --length;
+    const std::size_t n = length < width - 1 ? length : width - 1;
+    std::memcpy(field, cursor_, n);
+    field[n] = '\0';
+    cursor_ += length;
+}
+
+// ---- building lines --------------------------------------------------------
+
+std::string csv_field_text(const char* value) {
+    std::string text = value != nullptr ? value : "";
+    for (char& c : text) {
+        if (c == ',' || c == '\r' || c == '\n') c = ' ';
+    }
+    // The reader pairs a lead byte with whatever follows it, the separator too.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!is_lead_byte(text[i])) continue;
+        if (i + 1 == text.size()) text[i] = ' ';
+        ++i;
+    }
+    return text;
+}
+
+LineBuilder& LineBuilder::text(const char* value) {
+    line_ += csv_field_text(value);
+    line_ += ',';
+    return *this;
+}
+
+LineBuilder& LineBuilder::number(long value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%ld,", value);
+    line_ += digits;
+    return *this;
+}
+
+LineBuilder& LineBuilder::rest(const char* value) {
+    for (const char* p = value; p != nullptr && *p != '\0'; ++p) {
+        line_ += (*p == '\r' || *p == '\n') ? ' ' : *p;
+    }
+    line_ += '\n';
+    ended_ = true;
+    return *this;
+}
+
+const char* LineBuilder::line() {
+    if (!ended_) {
+        line_ += '\n';
+        ended_ = true;
+    }
+    return line_.c_str();
+}

@@ -1,0 +1,91 @@
+// The one read / rewrite discipline of the comma-separated master files.
+// Every Fio_ operation on such a file supplies only how a line is parsed,
+// matched and formatted; locking, the temporary copy and the replacement of the
+// data file happen here and nowhere else.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+// Common results of the data-file operations.
+constexpr int STORE_OK = 0;
+constexpr int STORE_NOT_FOUND = -1;
+constexpr int STORE_CANNOT_OPEN = -2;
+constexpr int STORE_NOTHING_TO_CHANGE = -3;
+constexpr int STORE_LOCK_BUSY = -9;
+
+// Line buffer sizes the master files are read with.
+constexpr std::size_t LINE_SIZE_SMALL = 1000;
+constexpr std::size_t LINE_SIZE_LARGE = 10000;
+
+// Select: refuses with -9 while a writer holds the lock, opens the data file
+// (creating it empty when missing), and hands each line, as read and with its
+// line feed, to visit until visit returns false. 0 after the scan, -2 when the
+// file cannot be opened or created.
+int scan_lines(const char* lock_path, const char* data_path, std::size_t line_size,
+               const std::function<bool(const char* line)>& visit);
+
+// Where a rewrite puts its lines.
+class LineOutput {
+public:
+    explicit LineOutput(FILE* file) : file_(file) {}
+    void write(const char* text);  // written exactly as given (the caller ends the line)
+    bool failed() const { return failed_; }
+
+private:
+    FILE* file_;
+    bool failed_ = false;
+};
+
+enum class LineVerdict { keep, drop };
+
+// Writer: takes the lock (-9 when busy), copies the data file line by line to
+// its ".tmp" sibling, asking each_line whether the line is kept as read or
+// dropped (each_line may write new lines before either), then lets at_end
+// append and decide the result. A result of 0 replaces the data file with the
+// temporary file in one rename(); any other result leaves the data file as it
+// was. -2 when a file cannot be opened, created or fully written.
+int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line_size,
+                  const std::function<LineVerdict(const char* line, LineOutput& out)>& each_line,
+                  const std::function<int(LineOutput& out)>& at_end);
+
+// Cuts the comma-terminated fields of one line in order. A field that is not
+// followed by its comma makes the line unusable (the caller skips it).
+// Commas that are second bytes of two-byte characters do not end a field.
+class LineFields {
+public:
+    explicit LineFields(const char* line) : cursor_(line) {}
+    bool text(char* field, std::size_t width);  // cut to width - 1 bytes
+    template <std::size_t N>
+    bool text(char (&field)[N]) { return text(field, N); }
+    bool number(long& value);  // decimal; empty or not a number reads 0
+    bool number(int& value);
+    // The free-text last field: everything up to the line feed (commas kept).
+    void rest(char* field, std::size_t width);
+
+private:
+    bool next(const char*& start, std::size_t& length);
+    const char* cursor_;
+};
+
+// Builds one line: each field followed by a comma, the line ended by a line feed.
+class LineBuilder {
+public:
+    LineBuilder& text(const char* value);  // comma, CR and LF become spaces
+    LineBuilder& number(long value);
+    // The free-text last field, ended by the line feed instead of a comma:
+    // commas stay, CR and LF become spaces.
+    LineBuilder& rest(const char* value);
+    const char* line();  // with the line feed (unless rest() ended it already)
+
+private:
+    std::string line_;
+    bool ended_ = false;
+};
+
+// A text field made fit for a comma-separated line: comma, CR and LF become
+// spaces, and a lone lead byte at the end (which would swallow the separator)
+// becomes a space too.
+std::string csv_field_text(const char* value);

@@ -1,0 +1,81 @@
+#include "store/lock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "store/file_primitives.h"
+#include "util/bytes.h"
+#include "util/clock.h"
+
+namespace {
+
+bool lock_file_present(char* path) {
+    const int fh = Cu_b_open(path, 0);
+    if (fh < 0) return false;
+    Cu_b_close(fh);
+    return true;
+}
+
+int test_lock(char* path) {
+    for (int i = 0; i < LOCK_TRIES; ++i) {
+        if (!lock_file_present(path)) return 0;
+    }
+    return LOCK_BUSY;
+}
+
+int take_lock(char* path) {
+    for (int i = 0; i < LOCK_TRIES; ++i) {
+        // One exclusive create: of two processes racing for a free lock, one wins.
+        const int fh = Cu_b_create_new(path);
+        if (fh >= 0) {
+            Cu_b_close(fh);
+            return 0;
+        }
+        if (errno != EEXIST) {
+            // Nothing holds the lock; the directory itself is unusable, which the
+            // data file's open reports to the caller.
+            return 0;
+        }
+        clock_sleep(LOCK_TAKE_WAIT_SECONDS);
+    }
+    return LOCK_BUSY;
+}
+
+int release_lock(char* path) {
+    for (int i = 0; i < LOCK_TRIES; ++i) {
+        if (::unlink(path) == 0) return 0;
+        clock_sleep(LOCK_RELEASE_WAIT_SECONDS);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int Fio_xor_control(char* chkfilename, int mode) {
+    Cu_removefile1h(chkfilename, LOCK_STALE_MINUTES);
+    switch (mode) {
+        case 0: return test_lock(chkfilename);
+        case 1: return take_lock(chkfilename);
+        case 2: return release_lock(chkfilename);
+        default: return 0;
+    }
+}
+
+FileLock::FileLock(const char* chkfilename) {
+    copy_field(path_, chkfilename);
+    if (Fio_xor_control(path_, 0) == LOCK_BUSY) return;
+    held_ = Fio_xor_control(path_, 1) == 0;
+}
+
+FileLock::~FileLock() {
+    if (held_) Fio_xor_control(path_, 2);
+}
+
+bool lock_is_busy(const char* chkfilename) {
+    char path[1200];
+    copy_field(path, chkfilename);
+    return Fio_xor_control(path, 0) == LOCK_BUSY;
+}

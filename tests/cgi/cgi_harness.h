@@ -1,0 +1,77 @@
+// Runs the real wbbs.cgi the way a web server does: in a fresh installation
+// directory (wbbs.cgi, orva.ini, wbbs.lng) with a data directory elsewhere,
+// the CGI variables in the environment and the body on standard input.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CgiRequest {
+    std::string method = "GET";
+    std::string query;
+    std::string content_type;
+    std::string body;
+    std::optional<std::string> content_length;  // default: the body's size (POST only)
+    std::string remote_addr = "192.0.2.10";
+    std::string user_agent = "Mozilla/5.0 (X11; Linux x86_64) TestBrowser/1.0";
+};
+
+struct CgiResult {
+    std::string out;  // everything printed on standard output
+    std::string err;
+    int exit_status = -1;
+};
+
+// A multipart/form-data body built part by part.
+class MultipartBody {
+public:
+    explicit MultipartBody(std::string boundary = "----wbbsTestBoundary7MA4YWxk");
+    MultipartBody& field(const std::string& name, const std::string& value);
+    MultipartBody& file(const std::string& name, const std::string& filename,
+                        const std::string& content,
+                        const std::string& type = "application/octet-stream");
+    std::string content_type() const;
+    std::string body() const;  // with the closing delimiter
+
+private:
+    std::string boundary_;
+    std::string parts_;
+};
+
+class CgiInstallation {
+public:
+    CgiInstallation();
+    ~CgiInstallation();
+    CgiInstallation(const CgiInstallation&) = delete;
+    CgiInstallation& operator=(const CgiInstallation&) = delete;
+
+    const std::string& install_dir() const { return install_dir_; }
+    const std::string& data_dir() const { return data_dir_; }  // ends with '/'
+
+    // orva.ini: the defaults of a test installation, with these keys changed
+    // (an empty value writes the key with nothing between its commas).
+    void write_config(const std::map<std::string, std::string>& changes = {});
+    void write_messages(const std::string& content);  // replaces the installed wbbs.lng
+    void remove_install_file(const std::string& name);
+
+    void write_data_file(const std::string& relative, const std::string& content);
+    bool data_file_exists(const std::string& relative) const;
+    std::string read_data_file(const std::string& relative) const;
+    std::vector<std::string> data_dir_entries() const;  // sorted bare names
+
+    CgiResult run(const CgiRequest& request) const;
+    CgiResult get(const std::string& query) const;
+    CgiResult post_form(const std::string& body) const;
+    CgiResult post_multipart(const MultipartBody& body) const;
+
+private:
+    std::string root_;
+    std::string install_dir_;
+    std::string data_dir_;
+};
+
+// The page head every page starts with, given messages 1 and 2 and the body tag.
+std::string expected_page_head(const std::string& message1, const std::string& message2,
+                               const std::string& body_tag);
