@@ -161,3 +161,28 @@ TEST(Descriptors, OpenCreatesOnlyWhenAskedWith0600) {
 }
 
 }  // namespace
+
+#include "config/sysinfo.h"
+#include "store/data_paths.h"
+
+namespace {
+
+TEST(DataPaths, UnsafeNamesNeverReachAPath) {
+    for (const char* bad : {"", ".", "..", "../../tmp/x", "a/b", "a\\b", "a\nb", "a\x7f"}) {
+        EXPECT_FALSE(is_safe_path_component(bad)) << bad;
+    }
+    EXPECT_TRUE(is_safe_path_component("taro.yamada"));
+    EXPECT_TRUE(is_safe_path_component("..x"));
+    std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "/d/");
+    char path[64] = "junk";
+    EXPECT_FALSE(user_file_path(path, sizeof path, "../x", "skey.mst"));
+    EXPECT_STREQ(path, "");
+    ASSERT_TRUE(user_file_path(path, sizeof path, "u1", "skey.mst"));
+    EXPECT_STREQ(path, "/d/user\\u1\\skey.mst");
+    char small[12];
+    EXPECT_FALSE(user_file_path(small, sizeof small, "u1", "skey.mst"));
+    ASSERT_TRUE(folder_file_path(path, sizeof path, 12, "bbs1.idx"));
+    EXPECT_STREQ(path, "/d/12\\bbs1.idx");
+}
+
+}  // namespace

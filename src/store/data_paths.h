@@ -1,0 +1,19 @@
+// Composition of data-file paths from names that come from requests or files.
+#pragma once
+
+#include <cstddef>
+
+// True when name can stand as one path component: not empty, not "." or "..",
+// no '/', no '\\', no control character. User ids and file names from a
+// request or a file are checked with this before they reach any path.
+bool is_safe_path_component(const char* name);
+
+// "<data dir>user\\<user id>\\<file>" into out; false (out empty) when the id is
+// not a safe path component or the path does not fit.
+bool user_file_path(char* out, std::size_t out_size, const char* user_id, const char* file);
+
+// "<data dir><folder no>\\<file>" into out; false when it does not fit.
+bool folder_file_path(char* out, std::size_t out_size, long folder_no, const char* file);
+
+// "<data dir><file>" into out; false when it does not fit.
+bool data_file_path(char* out, std::size_t out_size, const char* file);
