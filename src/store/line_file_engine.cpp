@@ -57,7 +57,11 @@ int scan_lines(const char* lock_path, const char* data_path, std::size_t line_si
 }
 
 void LineOutput::write(const char* text) {
+    if (text[0] == '\0') return;
+    // A last line kept without its line feed must not run into the next one.
+    if (open_line_ && std::fputc('\n', file_) == EOF) failed_ = true;
     if (std::fputs(text, file_) == EOF) failed_ = true;
+    open_line_ = text[std::strlen(text) - 1] != '\n';
 }
 
 int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line_size,

@@ -31,12 +31,15 @@ int scan_lines(const char* lock_path, const char* data_path, std::size_t line_si
 class LineOutput {
 public:
     explicit LineOutput(FILE* file) : file_(file) {}
-    void write(const char* text);  // written exactly as given (the caller ends the line)
+    // Written as given; a line that came without its line feed (the last line
+    // of a file) gets one before anything follows it.
+    void write(const char* text);
     bool failed() const { return failed_; }
 
 private:
     FILE* file_;
     bool failed_ = false;
+    bool open_line_ = false;
 };
 
 enum class LineVerdict { keep, drop };

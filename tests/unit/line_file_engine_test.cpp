@@ -66,6 +66,12 @@ TEST_F(LineFileEngineTest, RewriteKeepsOtherLinesAsReadAndDropsMalformedOnes) {
     EXPECT_FALSE(exists(lock));
 }
 
+TEST_F(LineFileEngineTest, AnAppendAfterALastLineWithoutLineFeedStartsItsOwnLine) {
+    write_file(data, "a,1,");
+    ASSERT_EQ(store("b", "2"), STORE_OK);
+    EXPECT_EQ(read_file(data), "a,1,\nb,2,\n");
+}
+
 TEST_F(LineFileEngineTest, AFailedResultLeavesTheDataFileAsItWas) {
     write_file(data, "a,1,\n");
     const int failed = rewrite_lines(

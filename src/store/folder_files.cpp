@@ -1,0 +1,182 @@
+#include "store/folder_files.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "store/data_paths.h"
+#include "store/file_primitives.h"
+#include "store/line_file_engine.h"
+#include "store/lock.h"
+#include "util/bytes.h"
+
+namespace {
+
+constexpr int MODE_SELECT = 1;
+constexpr int MODE_INSERT = 2;
+constexpr int MODE_DELETE = 3;
+constexpr int MODE_UPDATE = 4;
+
+struct FolderPaths {
+    char data[1200];
+    char lock[1200];
+};
+
+bool folder_paths(FolderPaths& paths, long folder_no, const char* data_name, const char* lock_name) {
+    return folder_file_path(paths.data, sizeof paths.data, folder_no, data_name) &&
+           folder_file_path(paths.lock, sizeof paths.lock, folder_no, lock_name);
+}
+
+// After a cut: a lead byte left without its second byte is no character.
+void drop_split_character(char* text) {
+    std::size_t i = 0;
+    while (text[i] != '\0') {
+        if (is_lead_byte(text[i])) {
+            if (text[i + 1] == '\0') {
+                text[i] = '\0';
+                return;
+            }
+            ++i;
+        }
+        ++i;
+    }
+}
+
+// ---- dir.cnf ----------------------------------------------------------------
+
+// Key and value of one setting line. A line without both commas is no setting:
+// a select passes it over, a writer leaves it out.
+struct Setting {
+    // As wide as a line, so a long key is never cut into a false match.
+    std::unique_ptr<char[]> key = std::make_unique<char[]>(LINE_SIZE_LARGE);
+    std::unique_ptr<char[]> value = std::make_unique<char[]>(LINE_SIZE_LARGE);
+
+    bool parse(const char* line) {
+        LineFields fields(line);
+        return fields.text(key.get(), LINE_SIZE_LARGE) && fields.text(value.get(), LINE_SIZE_LARGE);
+    }
+};
+
+int select_setting(const FolderPaths& paths, const char* key, char* value, std::size_t value_size) {
+    if (value == nullptr || value_size == 0) return STORE_NOT_FOUND;
+    value[0] = '\0';
+    bool found = false;
+    Setting setting;
+    const int result = scan_lines(paths.lock, paths.data, LINE_SIZE_LARGE, [&](const char* line) {
+        if (!setting.parse(line) || std::strcmp(setting.key.get(), key) != 0) return true;
+        copy_field(value, value_size, setting.value.get());
+        if (std::strlen(setting.value.get()) >= value_size) drop_split_character(value);
+        found = true;
+        return false;
+    });
+    if (result != STORE_OK) return result;
+    return found ? STORE_OK : STORE_NOT_FOUND;
+}
+
+int write_setting(const FolderPaths& paths, int sql_mode, const char* key, const char* value) {
+    const std::string new_line = LineBuilder().text(key).text(value != nullptr ? value : "").line();
+    bool matched = false;
+    Setting setting;
+    return rewrite_lines(
+        paths.lock, paths.data, LINE_SIZE_LARGE,
+        [&](const char* line, LineOutput& out) {
+            if (!setting.parse(line)) return LineVerdict::drop;
+            if (std::strcmp(setting.key.get(), key) == 0) {
+                matched = true;
+                if (sql_mode == MODE_UPDATE) {
+                    out.write(new_line.c_str());
+                    return LineVerdict::drop;
+                }
+                if (sql_mode == MODE_DELETE) return LineVerdict::drop;
+            }
+            return LineVerdict::keep;
+        },
+        [&](LineOutput& out) {
+            if (sql_mode != MODE_INSERT) return matched ? STORE_OK : STORE_NOT_FOUND;
+            if (matched) return STORE_NOTHING_TO_CHANGE;
+            out.write(new_line.c_str());
+            return STORE_OK;
+        });
+}
+
+// ---- info.txt and defo.txt ----------------------------------------------------
+
+int select_text(const FolderPaths& paths, char* buffer, std::size_t size) {
+    std::size_t used = 0;
+    bool cut = false;
+    const int result = scan_lines(paths.lock, paths.data, LINE_SIZE_SMALL, [&](const char* piece) {
+        const std::size_t length = std::strlen(piece);
+        const std::size_t room = size - 1 - used;
+        const std::size_t n = length < room ? length : room;
+        std::memcpy(buffer + used, piece, n);
+        used += n;
+        if (n < length) {
+            cut = true;
+            return false;
+        }
+        return true;
+    });
+    buffer[used] = '\0';
+    if (cut) drop_split_character(buffer);
+    return result;
+}
+
+// The file's content is replaced as a whole, through the engine's temporary
+// copy: a crash in between leaves either the old or the new text, never none.
+int store_text(const FolderPaths& paths, const char* text) {
+    return rewrite_lines(
+        paths.lock, paths.data, LINE_SIZE_SMALL, [](const char*, LineOutput&) { return LineVerdict::drop; },
+        [text](LineOutput& out) {
+            out.write(text);
+            return STORE_OK;
+        });
+}
+
+int remove_text(FolderPaths& paths) {
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    Cu_remove(paths.data);
+    return STORE_OK;
+}
+
+int folder_text(long folder_no, int sql_mode, char* buffer, std::size_t size, const char* data_name,
+                const char* lock_name) {
+    if (sql_mode < MODE_SELECT || sql_mode > MODE_UPDATE) return STORE_NOT_FOUND;
+    if (sql_mode != MODE_DELETE && (buffer == nullptr || (sql_mode == MODE_SELECT && size == 0))) {
+        return STORE_NOT_FOUND;
+    }
+    FolderPaths paths;
+    if (!folder_paths(paths, folder_no, data_name, lock_name)) return STORE_CANNOT_OPEN;
+    switch (sql_mode) {
+        case MODE_SELECT:
+            return select_text(paths, buffer, size);
+        case MODE_DELETE:
+            return remove_text(paths);
+        default:
+            // An insert only follows a failed update; it truncates too, so no
+            // tail of a longer old text survives behind the new one.
+            return store_text(paths, buffer);
+    }
+}
+
+}  // namespace
+
+int Fio_DIR_CONFIG(long in_folder_no, int sql_mode, const char* in_buff, char* out_buff,
+                   std::size_t out_size) {
+    if (sql_mode < MODE_SELECT || sql_mode > MODE_UPDATE) return STORE_NOT_FOUND;
+    // Keys are matched as they are written: a comma or line break in a key
+    // would otherwise make a line that no later call finds.
+    const std::string key = csv_field_text(in_buff);
+    FolderPaths paths;
+    if (!folder_paths(paths, in_folder_no, "dir.cnf", "dir_cnf.chk")) return STORE_CANNOT_OPEN;
+    if (sql_mode == MODE_SELECT) return select_setting(paths, key.c_str(), out_buff, out_size);
+    return write_setting(paths, sql_mode, key.c_str(), out_buff);
+}
+
+int Fio_INFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_size) {
+    return folder_text(in_folder_no, sql_mode, in_buff, in_size, "info.txt", "info.chk");
+}
+
+int Fio_DEFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_size) {
+    return folder_text(in_folder_no, sql_mode, in_buff, in_size, "defo.txt", "defo.chk");
+}
