@@ -26,22 +26,24 @@ int test_lock(char* path) {
     return LOCK_BUSY;
 }
 
-int take_lock(char* path) {
+enum class Take { created, unguarded, busy };
+
+Take take_lock(char* path) {
     for (int i = 0; i < LOCK_TRIES; ++i) {
         // One exclusive create: of two processes racing for a free lock, one wins.
         const int fh = Cu_b_create_new(path);
         if (fh >= 0) {
             Cu_b_close(fh);
-            return 0;
+            return Take::created;
         }
         if (errno != EEXIST) {
             // Nothing holds the lock; the directory itself is unusable, which the
             // data file's open reports to the caller.
-            return 0;
+            return Take::unguarded;
         }
         clock_sleep(LOCK_TAKE_WAIT_SECONDS);
     }
-    return LOCK_BUSY;
+    return Take::busy;
 }
 
 int release_lock(char* path) {
@@ -58,7 +60,7 @@ int Fio_xor_control(char* chkfilename, int mode) {
     Cu_removefile1h(chkfilename, LOCK_STALE_MINUTES);
     switch (mode) {
         case 0: return test_lock(chkfilename);
-        case 1: return take_lock(chkfilename);
+        case 1: return take_lock(chkfilename) == Take::busy ? LOCK_BUSY : 0;
         case 2: return release_lock(chkfilename);
         default: return 0;
     }
@@ -67,11 +69,16 @@ int Fio_xor_control(char* chkfilename, int mode) {
 FileLock::FileLock(const char* chkfilename) {
     copy_field(path_, chkfilename);
     if (Fio_xor_control(path_, 0) == LOCK_BUSY) return;
-    held_ = Fio_xor_control(path_, 1) == 0;
+    Cu_removefile1h(path_, LOCK_STALE_MINUTES);
+    const Take take = take_lock(path_);
+    held_ = take != Take::busy;
+    created_ = take == Take::created;
 }
 
 FileLock::~FileLock() {
-    if (held_) Fio_xor_control(path_, 2);
+    // A lock that could not be created (its directory is missing) has nothing
+    // to remove: releasing it would only wait for the retries.
+    if (created_) Fio_xor_control(path_, 2);
 }
 
 bool lock_is_busy(const char* chkfilename) {

@@ -29,6 +29,7 @@ public:
 private:
     char path_[1200];
     bool held_ = false;
+    bool created_ = false;
 };
 
 // A reader's check: true when a writer holds the lock (the reader reports -9).

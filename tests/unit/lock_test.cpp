@@ -83,3 +83,18 @@ TEST_F(LockTest, GuardReleasesOnEveryPath) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LockGuard, AMissingDirectoryNeitherBlocksNorWaitsOnRelease) {
+    TempDir dir;
+    FakeClock clock;
+    const std::string path = dir.file("no-such-dir/skey.chk");
+    {
+        FileLock guard(path.c_str());
+        EXPECT_TRUE(guard.held());  // the data file's own open reports the problem
+    }
+    EXPECT_EQ(clock.slept(), 0u);
+}
+
+}  // namespace
