@@ -12,6 +12,14 @@
 #include "request/dispatch.h"
 #include "request/page_frame.h"
 #include "request/request_state.h"
+#include "request/session.h"
+#include "store/folder_tree.h"
+#include "store/personal_settings.h"
+#include "store/system_log.h"
+#include "store/users.h"
+#include "util/bytes.h"
+#include "util/dates.h"
+#include "util/text_helpers.h"
 
 namespace {
 
@@ -54,6 +62,71 @@ void print_version_page() {
     std::fputs("</HTML>\n", stdout);
 }
 
+// JOB_EXE: the folder's program name up to its first "?".
+void derive_job_exe() {
+    char name[sizeof G_TREE_DATA.CGI_NAME];
+    std::memcpy(name, G_TREE_DATA.CGI_NAME, sizeof name);
+    name[sizeof name - 1] = '\0';
+    const int question = G_StrFind(name, "?");
+    if (question > 0) name[question] = '\0';
+    copy_field(JOB_EXE, name);
+}
+
+enum class SessionOutcome { passed, password_login, refused };
+
+SessionOutcome check_session() {
+    if (cgi_SKEY1[0] != '\0' && cgi_SKEY2[0] != '\0' && cgi_uid[0] != '\0') {
+        if (G_SkeyChk(cgi_uid) != 0) {
+            cgi_SKEY1[0] = '\0';
+            cgi_SKEY2[0] = '\0';
+        }
+        if (cgi_SKEY1[0] == '\0') {
+            G_IDerr();
+            return SessionOutcome::refused;
+        }
+        return SessionOutcome::passed;
+    }
+    if (cgi_uid[0] == '\0') {
+        G_ErrMessage(STRDEF.Message[3], STRDEF.Message[4]);
+        return SessionOutcome::refused;
+    }
+    if (G_LoginChk(cgi_uid, cgi_upw) == -1) {
+        cgi_SKEY1[0] = '\0';
+        cgi_SKEY2[0] = '\0';
+    }
+    if (cgi_SKEY1[0] == '\0') {
+        G_ErrMessage(STRDEF.Message[5], STRDEF.Message[6]);
+        return SessionOutcome::refused;
+    }
+    // Pages of this session carry the id in the spelling that names the user's
+    // directory, whatever case the login was typed in.
+    copy_field(cgi_uid, sUSER_MST.USER_ID);
+    return SessionOutcome::password_login;
+}
+
+// Stores a personal setting: update, and insert when there was nothing to update.
+void store_personal(const char* key, char (&value)[40]) {
+    if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, 4, key, value) != 0) {
+        Fio_PERSONAL_MST(G_USER_MST.USER_ID, 2, key, value);
+    }
+}
+
+void record_login() {
+    if (std::strtol(SYSINFO.LOG_DATE, nullptr, 10) < 1) return;
+    system_log_event(G_USER_MST.USER_ID, G_USER_MST.USER_NAME, "login", std::getenv("REMOTE_ADDR"),
+                     std::getenv("HTTP_USER_AGENT"));
+
+    char text[40] = "";
+    Tm_set_date(text);
+    store_personal("LAST_LOGIN_DATE", text);
+
+    char count[40] = "";
+    Fio_PERSONAL_MST(G_USER_MST.USER_ID, 1, "TOTAL_LOGIN_COUNT", count);
+    const long logins = std::strtol(count, nullptr, 10) + 1;
+    std::snprintf(count, sizeof count, "%ld", logins);
+    store_personal("TOTAL_LOGIN_COUNT", count);
+}
+
 void serve_request() {
     clear_request_state();
     if (SysFileOpen("orva.ini") == -1) {
@@ -72,6 +145,29 @@ void serve_request() {
         cgi_free();
         return;
     }
+
+    // A request for a folder that does not exist ends without a word; its
+    // uploads go with a later request's sweep.
+    if (Fio_TREE_DATA(cgi_FOLDER_NO, 1, 1) != 0) return;
+    G_TREE_DATA = sTREE_DATA;
+    derive_job_exe();
+
+    const SessionOutcome session = check_session();
+    if (session == SessionOutcome::refused) {
+        cgi_free();
+        return;
+    }
+
+    Fio_USER_MST(cgi_uid, 1);
+    G_USER_MST = sUSER_MST;
+    if (G_USER_MST.LANGUAGE[0] != '\0' && std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0) {
+        StrdefFileOpen("wbbs.lng", G_USER_MST.LANGUAGE);
+    }
+
+    ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);
+    if (ACL_LEVEL <= 0) return;
+
+    if (session == SessionOutcome::password_login) record_login();
 
     run_dispatch(cgi_JOB, kJobTable);
     cgi_free();

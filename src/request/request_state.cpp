@@ -11,4 +11,6 @@ long cgi_FOLDER_NO;
 int g_cgi_get_res;
 char JOB_EXE[128];
 long ACL_LEVEL;
+TREE_DATA G_TREE_DATA;
+USER_MST G_USER_MST;
 char G_WRITE_DATA[WRITE_DATA_SIZE];

@@ -2,6 +2,9 @@
 // handlers, never freed.
 #pragma once
 
+#include "store/folder_tree.h"
+#include "store/users.h"
+
 extern char cgi_uid[22];
 extern char cgi_upw[22];
 extern char cgi_JOB[128];
@@ -13,6 +16,11 @@ extern long cgi_FOLDER_NO;
 extern int g_cgi_get_res;
 extern char JOB_EXE[128];
 extern long ACL_LEVEL;
+
+// Copies taken right after loading, so that later store calls, which reuse the
+// module records, do not disturb them.
+extern TREE_DATA G_TREE_DATA;
+extern USER_MST G_USER_MST;
 
 // The body of the message being shown, composed, posted or searched.
 constexpr int WRITE_DATA_SIZE = 104000;

@@ -12,6 +12,12 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
+#include "config/sysinfo.h"
+#include "store/installation_builder.h"
+#include "util/bytes.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -132,6 +138,24 @@ bool CgiInstallation::data_file_exists(const std::string& relative) const {
 
 std::string CgiInstallation::read_data_file(const std::string& relative) const {
     return read_whole_file((fs::path(data_dir_) / relative).string());
+}
+
+void CgiInstallation::build(const std::string& description) const {
+    copy_field(SYSINFO.DATA_FILE_PATH, data_dir_.c_str());
+    std::string error;
+    if (build_installation(description.c_str(), &error) != 0) ADD_FAILURE() << error;
+}
+
+std::vector<std::string> CgiInstallation::all_paths() const {
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        const std::string path = entry.path().string();
+        if (path.find("/stdin.bin") == std::string::npos && path.find("/stderr.txt") == std::string::npos) {
+            paths.push_back(path);
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
 }
 
 std::vector<std::string> CgiInstallation::data_dir_entries() const {

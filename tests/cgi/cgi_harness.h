@@ -56,10 +56,16 @@ public:
     void write_messages(const std::string& content);  // replaces the installed wbbs.lng
     void remove_install_file(const std::string& name);
 
+    // Writes folders, users, groups and grants (see store/installation_builder.h)
+    // into the data directory; a description that fails fails the test.
+    void build(const std::string& description) const;
+
     void write_data_file(const std::string& relative, const std::string& content);
     bool data_file_exists(const std::string& relative) const;
     std::string read_data_file(const std::string& relative) const;
     std::vector<std::string> data_dir_entries() const;  // sorted bare names
+    std::vector<std::string> all_paths() const;         // every path under the root, sorted
+    const std::string& root() const { return root_; }
 
     CgiResult run(const CgiRequest& request) const;
     CgiResult get(const std::string& query) const;

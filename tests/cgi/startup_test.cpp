@@ -87,8 +87,9 @@ TEST_F(StartupTest, MissingMessageFilePrintsItsErrorPage) {
                                      "read failure(file not open)"));
 }
 
-TEST_F(StartupTest, UnknownJobPrintsNothing) {
-    const CgiResult result = install.get("JOB=room&uid=u1");
+TEST_F(StartupTest, UnknownJobPrintsNothingAfterALogin) {
+    install.build("folder 1\nuser u1 password=pw\n");
+    const CgiResult result = install.get("JOB=room&FOLDER_NO=1&uid=u1&upw=pw");
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.out, "");
 }

@@ -1,0 +1,149 @@
+#include "request/session.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "request/request_state.h"
+#include "store/access_lists.h"
+#include "store/folder_files.h"
+#include "store/folder_tree.h"
+#include "store/session_keys.h"
+#include "store/users.h"
+#include "util/bytes.h"
+
+namespace {
+
+constexpr long kSystemAdministratorLevel = 100;
+constexpr long kAdministrationLevel = 8;
+constexpr long kSharedAccountMode = 2;
+
+// Equal texts, compared over the whole stored password whatever the input, so
+// the time taken does not tell how many leading characters were right.
+bool same_password(const char* stored, const char* given) {
+    const std::size_t stored_len = std::strlen(stored);
+    const std::size_t given_len = std::strlen(given);
+    unsigned difference = stored_len != given_len ? 1u : 0u;
+    for (std::size_t i = 0; i < stored_len; ++i) {
+        const unsigned char g = i < given_len ? static_cast<unsigned char>(given[i]) : 0;
+        difference |= static_cast<unsigned>(static_cast<unsigned char>(stored[i]) ^ g);
+    }
+    return difference == 0;
+}
+
+void env_field(char* field, std::size_t width, const char* name) {
+    const char* value = std::getenv(name);
+    copy_field(field, width, value != nullptr ? value : "");
+}
+
+long raise_to(long level, long permit) { return permit > level ? permit : level; }
+
+}  // namespace
+
+long draw_session_key() {
+    for (;;) {
+        uint32_t bits = 0;
+        const ssize_t got = getrandom(&bits, sizeof bits, 0);
+        if (got != static_cast<ssize_t>(sizeof bits)) {
+            if (got < 0 && errno == EINTR) continue;
+            // The kernel's source is always there on the systems we run on; a
+            // failure here must not silently produce a guessable key.
+            std::abort();
+        }
+        const long key = static_cast<long>(bits & 0x7FFFFFFFu);
+        if (key != 0) return key;
+    }
+}
+
+int G_SkeyChk(const char* uid) {
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    const long key1 = std::strtol(cgi_SKEY1, nullptr, 10);
+    const long key2 = std::strtol(cgi_SKEY2, nullptr, 10);
+    const int found = Fio_MST_SKEY(uid, 1);
+    if (found != 0) return found;
+    return (key1 == sMST_SKEY.SKEY1 && key2 == sMST_SKEY.SKEY2) ? 0 : -1;
+}
+
+int G_LoginChk(const char* uid, const char* upw) {
+    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    cgi_SKEY1[0] = '\0';
+    cgi_SKEY2[0] = '\0';
+    if (Fio_USER_MST(uid, 1) != 0) return -1;
+    Fio_MST_PASSWORD(sUSER_MST.USER_ID, 1);
+    if (!same_password(sUSER_MST.USER_PASS, upw)) return -1;
+
+    if (sUSER_MST.MODE == kSharedAccountMode) {
+        // Everyone on a shared account joins the one stored session.
+        std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+        if (Fio_MST_SKEY(sUSER_MST.USER_ID, 1) == 0) {
+            std::snprintf(cgi_SKEY1, sizeof cgi_SKEY1, "%d", sMST_SKEY.SKEY1);
+            std::snprintf(cgi_SKEY2, sizeof cgi_SKEY2, "%d", sMST_SKEY.SKEY2);
+            return 0;
+        }
+    }
+
+    const long key1 = draw_session_key();
+    const long key2 = draw_session_key();
+    std::snprintf(cgi_SKEY1, sizeof cgi_SKEY1, "%ld", key1);
+    std::snprintf(cgi_SKEY2, sizeof cgi_SKEY2, "%ld", key2);
+
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    sMST_SKEY.SKEY1 = static_cast<int32_t>(key1);
+    sMST_SKEY.SKEY2 = static_cast<int32_t>(key2);
+    copy_field(sMST_SKEY.USER_ID, sUSER_MST.USER_ID);
+    env_field(sMST_SKEY.REMOTE_ADDR, sizeof sMST_SKEY.REMOTE_ADDR, "REMOTE_ADDR");
+    env_field(sMST_SKEY.USER_AGENT, sizeof sMST_SKEY.USER_AGENT, "HTTP_USER_AGENT");
+    if (Fio_MST_SKEY(sUSER_MST.USER_ID, 4) != 0) return Fio_MST_SKEY(sUSER_MST.USER_ID, 2);
+    return 0;
+}
+
+long G_chk_ACL(long in_folder_no) {
+    const USER_MST& user = G_USER_MST;
+    // A user record that could not be loaded grants nothing (the folder's
+    // thresholds would otherwise let an unknown user read a level-0 folder).
+    if (user.USER_ID[0] == '\0') return 0;
+    if (user.USER_LEVEL >= kSystemAdministratorLevel) return 9;
+
+    if (user.MODE == kSharedAccountMode) {
+        char permit[100] = "";
+        Fio_DIR_CONFIG(in_folder_no, 1, "SHARE_USER_PERMIT", permit);
+        if (std::strtol(permit, nullptr, 10) == 1) return 0;
+    }
+
+    long level = 0;
+    std::memset(&sACL_MST, 0, sizeof sACL_MST);
+    sACL_MST.FOLDER_NO = static_cast<int32_t>(in_folder_no);
+    copy_field(sACL_MST.U_OR_G, "U");
+    copy_field(sACL_MST.USER_ID, user.USER_ID);
+    if (Fio_ACL_MST(0, 1, 1) == 0) level = sACL_MST.PERMIT;
+    if (level >= kAdministrationLevel) return level;
+
+    for (long n = 1;; ++n) {
+        std::memset(&sACL_MST, 0, sizeof sACL_MST);
+        sACL_MST.FOLDER_NO = static_cast<int32_t>(in_folder_no);
+        if (Fio_ACL_MST(n, 1, 2) != 0) break;
+        if (sACL_MST.U_OR_G[0] != 'G') continue;
+        const long group = sACL_MST.GROUP_ID;
+        const long permit = sACL_MST.PERMIT;
+        if (group == user.P_GROUP) {
+            level = raise_to(level, permit);
+            if (level >= kAdministrationLevel) return level;
+        }
+        std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
+        copy_field(sUSER_GROUP_MST.USER_ID, user.USER_ID);
+        sUSER_GROUP_MST.GROUP_ID = static_cast<int32_t>(group);
+        if (Fio_USER_GROUP_MST(group, 1, 1) == 0) {
+            level = raise_to(level, permit);
+            if (level >= kAdministrationLevel) return level;
+        }
+    }
+
+    if (Fio_TREE_DATA(in_folder_no, 1, 1) != 0) return level;
+    if (user.USER_LEVEL >= sTREE_DATA.ACCESS_LEVEL && level <= 0) level = 1;
+    if (user.USER_LEVEL >= sTREE_DATA.WRITE_LEVEL && level <= 1) level = 2;
+    return level;
+}

@@ -1,0 +1,217 @@
+#include "store/installation_builder.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "store/access_lists.h"
+#include "store/data_paths.h"
+#include "store/file_primitives.h"
+#include "store/folder_files.h"
+#include "store/folder_tree.h"
+#include "store/personal_settings.h"
+#include "store/users.h"
+#include "util/bytes.h"
+
+namespace {
+
+struct Item {
+    std::vector<std::string> words;                 // the words before the first key=value
+    std::map<std::string, std::string> attributes;  // key=value pairs
+};
+
+// Splits a line into words; "..." keeps spaces; key="..." is one word.
+bool split_words(const std::string& line, std::vector<std::string>& words) {
+    std::string word;
+    bool quoted = false;
+    bool in_word = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            in_word = true;
+            continue;
+        }
+        if (!quoted && (c == ' ' || c == '\t')) {
+            if (in_word) words.push_back(word);
+            word.clear();
+            in_word = false;
+            continue;
+        }
+        word += c;
+        in_word = true;
+    }
+    if (in_word) words.push_back(word);
+    return !quoted;
+}
+
+bool parse_item(const std::string& line, Item& item) {
+    std::vector<std::string> words;
+    if (!split_words(line, words)) return false;
+    for (const std::string& word : words) {
+        const std::size_t equals = word.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            if (!item.attributes.empty()) return false;  // positional words come first
+            item.words.push_back(word);
+        } else {
+            item.attributes[word.substr(0, equals)] = word.substr(equals + 1);
+        }
+    }
+    return !item.words.empty();
+}
+
+std::string attribute(const Item& item, const char* key, const char* fallback) {
+    const auto it = item.attributes.find(key);
+    return it != item.attributes.end() ? it->second : fallback;
+}
+
+long number(const Item& item, const char* key, long fallback) {
+    const auto it = item.attributes.find(key);
+    return it != item.attributes.end() ? std::strtol(it->second.c_str(), nullptr, 10) : fallback;
+}
+
+long word_number(const Item& item, std::size_t index) {
+    return std::strtol(item.words[index].c_str(), nullptr, 10);
+}
+
+int make_folder_directory(long folder_no) {
+    char path[1200];
+    if (!folder_file_path(path, sizeof path, folder_no, "")) return -2;
+    Cu_mkdir(path);
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -2;
+}
+
+int add_folder(const Item& item) {
+    if (item.words.size() != 2) return -1;
+    const long folder_no = word_number(item, 1);
+    std::memset(&sTREE_DATA, 0, sizeof sTREE_DATA);
+    sTREE_DATA.CLASS = static_cast<int32_t>(number(item, "class", 0));
+    sTREE_DATA.FOLDER_NO = static_cast<int32_t>(folder_no);
+    copy_field(sTREE_DATA.NAME, attribute(item, "name", "Folder").c_str());
+    sTREE_DATA.MODE = static_cast<int32_t>(number(item, "mode", 3));
+    copy_field(sTREE_DATA.CGI_NAME, attribute(item, "cgi", "wbbs.cgi").c_str());
+    sTREE_DATA.ACCESS_LEVEL = static_cast<int32_t>(number(item, "access", 0));
+    sTREE_DATA.WRITE_LEVEL = static_cast<int32_t>(number(item, "write", 0));
+    copy_field(sTREE_DATA.PIC_FILENAME, attribute(item, "icon", "").c_str());
+    sTREE_DATA.ICON_MODE = static_cast<int32_t>(number(item, "icon_mode", 0));
+    const int made = make_folder_directory(folder_no);
+    if (made != 0) return made;
+    return Fio_TREE_DATA(folder_no, 2, 1);
+}
+
+int add_user(const Item& item) {
+    if (item.words.size() != 2) return -1;
+    const std::string& id = item.words[1];
+    const int made = make_user_directory(id.c_str());
+    if (made != 0) return made;
+    std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
+    copy_field(sUSER_MST.USER_ID, id.c_str());
+    copy_field(sUSER_MST.USER_NAME, attribute(item, "name", id.c_str()).c_str());
+    sUSER_MST.USER_LEVEL = number(item, "level", 1);
+    copy_field(sUSER_MST.E_MAIL_ADDR, attribute(item, "mail", "").c_str());
+    sUSER_MST.P_GROUP = number(item, "group", 0);
+    sUSER_MST.USER_DISP_DEF = number(item, "disp", 5);
+    sUSER_MST.MODE = number(item, "mode", 1);
+    sUSER_MST.WRITE_MODE = number(item, "write_mode", 1);
+    sUSER_MST.BBS_FRAME_MODE = number(item, "frame_mode", 0);
+    sUSER_MST.TREE_MODE = number(item, "tree_mode", 0);
+    copy_field(sUSER_MST.LANGUAGE, attribute(item, "language", "").c_str());
+    copy_field(sUSER_MST.PICFILE, attribute(item, "picture", "").c_str());
+    const std::string password = attribute(item, "password", "");
+    const int inserted = Fio_USER_MST(id.c_str(), 2);
+    if (inserted != 0) return inserted;
+    copy_field(sUSER_MST.USER_PASS, password.c_str());
+    return Fio_MST_PASSWORD(id.c_str(), 2);
+}
+
+int add_group(const Item& item) {
+    if (item.words.size() != 2) return -1;
+    std::memset(&sGROUP_MST, 0, sizeof sGROUP_MST);
+    sGROUP_MST.GROUP_ID = static_cast<int32_t>(word_number(item, 1));
+    copy_field(sGROUP_MST.GROUP_NAME, attribute(item, "name", "").c_str());
+    return Fio_GROUP_MST(sGROUP_MST.GROUP_ID, 2, 1);
+}
+
+int add_member(const Item& item) {
+    if (item.words.size() != 3) return -1;
+    std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
+    copy_field(sUSER_GROUP_MST.USER_ID, item.words[1].c_str());
+    sUSER_GROUP_MST.GROUP_ID = static_cast<int32_t>(word_number(item, 2));
+    return Fio_USER_GROUP_MST(sUSER_GROUP_MST.GROUP_ID, 2, 1);
+}
+
+int add_grant(const Item& item) {
+    if (item.words.size() != 5) return -1;
+    std::memset(&sACL_MST, 0, sizeof sACL_MST);
+    sACL_MST.FOLDER_NO = static_cast<int32_t>(word_number(item, 1));
+    if (item.words[2] == "user") {
+        copy_field(sACL_MST.U_OR_G, "U");
+        copy_field(sACL_MST.USER_ID, item.words[3].c_str());
+    } else if (item.words[2] == "group") {
+        copy_field(sACL_MST.U_OR_G, "G");
+        sACL_MST.GROUP_ID = static_cast<int32_t>(word_number(item, 3));
+    } else {
+        return -1;
+    }
+    sACL_MST.PERMIT = static_cast<int32_t>(word_number(item, 4));
+    return Fio_ACL_MST(0, 2, 1);
+}
+
+int add_setting(const Item& item) {
+    if (item.words.size() != 4) return -1;
+    const long folder_no = word_number(item, 1);
+    char value[1000];
+    copy_field(value, item.words[3].c_str());
+    if (Fio_DIR_CONFIG(folder_no, 4, item.words[2].c_str(), value) == 0) return 0;
+    return Fio_DIR_CONFIG(folder_no, 2, item.words[2].c_str(), value);
+}
+
+int add_personal(const Item& item) {
+    if (item.words.size() != 4) return -1;
+    char value[PERSONAL_LINE_SIZE];
+    copy_field(value, item.words[3].c_str());
+    const char* user = item.words[1].c_str();
+    if (Fio_PERSONAL_MST(user, 4, item.words[2].c_str(), value) == 0) return 0;
+    return Fio_PERSONAL_MST(user, 2, item.words[2].c_str(), value);
+}
+
+int add_item(const Item& item) {
+    const std::string& kind = item.words[0];
+    if (kind == "folder") return add_folder(item);
+    if (kind == "user") return add_user(item);
+    if (kind == "group") return add_group(item);
+    if (kind == "member") return add_member(item);
+    if (kind == "grant") return add_grant(item);
+    if (kind == "setting") return add_setting(item);
+    if (kind == "personal") return add_personal(item);
+    return -1;
+}
+
+}  // namespace
+
+int build_installation(const char* description, std::string* error) {
+    std::istringstream lines(description != nullptr ? description : "");
+    std::string line;
+    int line_no = 0;
+    while (std::getline(lines, line)) {
+        ++line_no;
+        const std::size_t hash = line.find('#');
+        if (hash != std::string::npos) line.erase(hash);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        Item item;
+        const int result = parse_item(line, item) ? add_item(item) : -1;
+        if (result != 0) {
+            if (error != nullptr) {
+                *error = "line " + std::to_string(line_no) + " (" + line + "): result " +
+                         std::to_string(result);
+            }
+            return result;
+        }
+    }
+    return 0;
+}

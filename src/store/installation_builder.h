@@ -1,0 +1,25 @@
+// Writes folders, users, groups, memberships, access grants and folder
+// settings into the data directory (SYSINFO.DATA_FILE_PATH) through the same
+// store operations the board uses. Test installations, the demo installation
+// and the administration tool build their data with it.
+//
+// A description is one item a line; '#' starts a comment; a value holding
+// spaces is written in double quotes:
+//   folder 12 name="Notices" access=1 write=2 mode=3 class=0 cgi=wbbs.cgi icon=pic.gif
+//   user taro password=secret name="Taro Yamada" level=10 group=5 mode=1
+//        write_mode=1 disp=5 language=Japanese mail=taro@example.com
+//   group 5 name=Sales
+//   member taro 5
+//   grant 12 user taro 3
+//   grant 12 group 5 5
+//   setting 12 SHARE_USER_PERMIT 1
+//   personal taro UNREAD_LISTMODE 1
+// Omitted attributes take the values a new folder or user has in the suite.
+#pragma once
+
+#include <string>
+
+// 0 when every item was written; otherwise the store's result of the first
+// item that failed (or -1 for a line that cannot be read), with a readable
+// reason in *error when error is not null.
+int build_installation(const char* description, std::string* error);
