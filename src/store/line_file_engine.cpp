@@ -37,10 +37,30 @@ File open_or_create(const char* data_path) {
     return File(file);
 }
 
-// Reads pieces as fgets does: a line longer than the buffer arrives in pieces.
-bool read_line(FILE* file, std::unique_ptr<char[]>& buffer, std::size_t size) {
-    return std::fgets(buffer.get(), static_cast<int>(size), file) != nullptr;
-}
+// Reads whole lines. A line that does not fit the file's line buffer (with its
+// line feed and terminator) cannot be a record of that file: it is reported as
+// overlong, so that it is neither parsed in pieces nor split by a rewrite.
+class LineReader {
+public:
+    LineReader(FILE* file, std::size_t line_size) : file_(file), line_size_(line_size) {}
+    ~LineReader() { std::free(buffer_); }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    bool next() {
+        length_ = getline(&buffer_, &capacity_, file_);
+        return length_ >= 0;
+    }
+    bool overlong() const { return static_cast<std::size_t>(length_) + 1 > line_size_; }
+    const char* line() const { return buffer_; }
+
+private:
+    FILE* file_;
+    std::size_t line_size_;
+    char* buffer_ = nullptr;
+    std::size_t capacity_ = 0;
+    ssize_t length_ = -1;
+};
 
 }  // namespace
 
@@ -49,9 +69,10 @@ int scan_lines(const char* lock_path, const char* data_path, std::size_t line_si
     if (lock_is_busy(lock_path)) return STORE_LOCK_BUSY;
     File data = open_or_create(data_path);
     if (!data) return STORE_CANNOT_OPEN;
-    auto line = std::make_unique<char[]>(line_size);
-    while (read_line(data.get(), line, line_size)) {
-        if (!visit(line.get())) break;
+    LineReader reader(data.get(), line_size);
+    while (reader.next()) {
+        if (reader.overlong()) continue;
+        if (!visit(reader.line())) break;
     }
     return STORE_OK;
 }
@@ -79,9 +100,10 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     if (!temp) return STORE_CANNOT_OPEN;
 
     LineOutput out(temp.get());
-    auto line = std::make_unique<char[]>(line_size);
-    while (read_line(data.get(), line, line_size)) {
-        if (each_line(line.get(), out) == LineVerdict::keep) out.write(line.get());
+    LineReader reader(data.get(), line_size);
+    while (reader.next()) {
+        if (reader.overlong()) continue;  // malformed: vanishes like any unreadable line
+        if (each_line(reader.line(), out) == LineVerdict::keep) out.write(reader.line());
     }
     int result = at_end(out);
     const bool read_failed = std::ferror(data.get()) != 0;
