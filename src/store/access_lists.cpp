@@ -10,6 +10,7 @@
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/line_file_engine.h"
+#include "store/store_modes.h"
 #include "util/bytes.h"
 
 ACL_MST sACL_MST;
@@ -18,12 +19,6 @@ GROUP_MST sGROUP_MST;
 
 namespace {
 
-constexpr int MODE_SELECT = 1;
-constexpr int MODE_INSERT = 2;
-constexpr int MODE_DELETE = 3;
-constexpr int MODE_UPDATE = 4;
-constexpr int SEARCH_BY_KEY = 1;
-constexpr int SEARCH_BY_POSITION = 2;
 
 bool known_modes(int sql_mode, int search_mode) {
     return sql_mode >= MODE_SELECT && sql_mode <= MODE_UPDATE &&

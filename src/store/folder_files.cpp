@@ -8,14 +8,11 @@
 #include "store/file_primitives.h"
 #include "store/line_file_engine.h"
 #include "store/lock.h"
+#include "store/store_modes.h"
 #include "util/bytes.h"
 
 namespace {
 
-constexpr int MODE_SELECT = 1;
-constexpr int MODE_INSERT = 2;
-constexpr int MODE_DELETE = 3;
-constexpr int MODE_UPDATE = 4;
 
 struct FolderPaths {
     char data[1200];

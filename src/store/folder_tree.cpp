@@ -5,17 +5,12 @@
 
 #include "store/data_paths.h"
 #include "store/line_file_engine.h"
+#include "store/store_modes.h"
 
 TREE_DATA sTREE_DATA;
 
 namespace {
 
-constexpr int MODE_SELECT = 1;
-constexpr int MODE_INSERT = 2;
-constexpr int MODE_DELETE = 3;
-constexpr int MODE_UPDATE = 4;
-constexpr int SEARCH_BY_KEY = 1;
-constexpr int SEARCH_BY_POSITION = 2;
 
 // Deeper indentation than this would push a full line past the reader's
 // 1000-byte buffer; no real tree comes near it.
