@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "store/file_primitives.h"
@@ -82,9 +83,31 @@ bool RecordFile::read_at(long k, void* record, std::size_t record_size) const {
     return read_exact(fd_, record, record_size, static_cast<off_t>(k) * static_cast<off_t>(record_size));
 }
 
+long RecordFile::read_block(long k, void* records, long max_records, std::size_t record_size) const {
+    if (fd_ < 0 || k < 0 || max_records <= 0) return -1;
+    char* bytes = static_cast<char*>(records);
+    const std::size_t wanted = static_cast<std::size_t>(max_records) * record_size;
+    const off_t offset = static_cast<off_t>(k) * static_cast<off_t>(record_size);
+    std::size_t done = 0;
+    while (done < wanted) {
+        const ssize_t got = ::pread(fd_, bytes + done, wanted - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<long>(done / record_size);  // a torn tail is no record
+}
+
 bool RecordFile::write_at(long k, const void* record, std::size_t record_size) {
     if (fd_ < 0 || k < 0) return false;
     return write_exact(fd_, record, record_size, static_cast<off_t>(k) * static_cast<off_t>(record_size));
+}
+
+bool RecordFile::write_block(long k, const void* records, long count, std::size_t record_size) {
+    if (fd_ < 0 || k < 0 || count < 0) return false;
+    return write_exact(fd_, records, static_cast<std::size_t>(count) * record_size,
+                       static_cast<off_t>(k) * static_cast<off_t>(record_size));
 }
 
 bool RecordFile::truncate_to(long records, std::size_t record_size) {
@@ -92,21 +115,54 @@ bool RecordFile::truncate_to(long records, std::size_t record_size) {
     return ::ftruncate(fd_, static_cast<off_t>(records) * static_cast<off_t>(record_size)) == 0;
 }
 
+namespace {
+
+constexpr long kBlockRecords = 256;
+
+// Calls visit with each whole record of file, in order, until it returns false.
+template <class Visit>
+bool for_each_record(const RecordFile& file, std::size_t record_size, Visit visit) {
+    auto block = std::make_unique<char[]>(kBlockRecords * record_size);
+    for (long k = 0;;) {
+        const long got = file.read_block(k, block.get(), kBlockRecords, record_size);
+        if (got < 0) return false;
+        for (long i = 0; i < got; ++i, ++k) {
+            if (!visit(k, block.get() + static_cast<std::size_t>(i) * record_size)) return true;
+        }
+        if (got < kBlockRecords) return true;
+    }
+}
+
+}  // namespace
+
 int scan_records(const char* lock_path, const char* data_path, std::size_t record_size,
                  const std::function<bool(long k, void* record)>& visit) {
     if (lock_is_busy(lock_path)) return STORE_LOCK_BUSY;
     RecordFile file;
     if (!file.open(data_path, true)) return STORE_CANNOT_OPEN;
-    auto record = std::make_unique<char[]>(record_size);
-    for (long k = 0; file.read_at(k, record.get(), record_size); ++k) {
-        if (!visit(k, record.get())) break;
-    }
+    for_each_record(file, record_size, visit);
     return STORE_OK;
 }
 
+RecordOutput::RecordOutput(RecordFile& file, std::size_t record_size)
+    : file_(file), record_size_(record_size), block_(std::make_unique<char[]>(kBlockRecords * record_size)) {}
+
 void RecordOutput::write(const void* record) {
-    if (!file_.write_at(next_, record, record_size_)) failed_ = true;
+    std::memcpy(block_.get() + static_cast<std::size_t>(in_block_) * record_size_, record, record_size_);
+    ++in_block_;
     ++next_;
+    if (in_block_ == kBlockRecords) flush();
+}
+
+bool RecordOutput::flush() {
+    if (in_block_ > 0) {
+        if (!file_.write_block(block_start_, block_.get(), in_block_, record_size_)) {
+            failed_ = true;
+        }
+        block_start_ += in_block_;
+        in_block_ = 0;
+    }
+    return !failed_;
 }
 
 int rewrite_records_locked(const char* data_path, std::size_t record_size,
@@ -122,12 +178,12 @@ int rewrite_records_locked(const char* data_path, std::size_t record_size,
     if (!temp.open(temp_path.text, true)) return STORE_CANNOT_OPEN;
 
     RecordOutput out(temp, record_size);
-    auto record = std::make_unique<char[]>(record_size);
-    for (long k = 0; data.read_at(k, record.get(), record_size); ++k) {
-        if (each_record(k, record.get(), out) == RecordVerdict::keep) out.write(record.get());
-    }
+    const bool read = for_each_record(data, record_size, [&](long k, void* record) {
+        if (each_record(k, record, out) == RecordVerdict::keep) out.write(record);
+        return true;
+    });
     int result = at_end(out);
-    if (result == STORE_OK && out.failed()) result = STORE_CANNOT_OPEN;
+    if (result == STORE_OK && (!read || !out.flush())) result = STORE_CANNOT_OPEN;
     temp = RecordFile();
     data = RecordFile();
 

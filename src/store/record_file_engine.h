@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 #include "store/line_file_engine.h"  // the common result codes
 
@@ -25,9 +26,13 @@ public:
     int fd() const { return fd_; }
 
     long count(std::size_t record_size) const;  // whole records in the file
+    // Up to max_records whole records from record k on; how many were read
+    // (0 at the end, -1 on an error).
+    long read_block(long k, void* records, long max_records, std::size_t record_size) const;
     // Record k (0-based). read_at: true when a whole record was read.
     bool read_at(long k, void* record, std::size_t record_size) const;
     bool write_at(long k, const void* record, std::size_t record_size);
+    bool write_block(long k, const void* records, long count, std::size_t record_size);
     bool truncate_to(long records, std::size_t record_size);
 
 private:
@@ -40,18 +45,22 @@ private:
 int scan_records(const char* lock_path, const char* data_path, std::size_t record_size,
                  const std::function<bool(long k, void* record)>& visit);
 
-// Where a record rewrite puts its records.
+// Where a record rewrite puts its records: collected in blocks, so that a
+// rewrite of a large index costs a few system calls, not two per record.
 class RecordOutput {
 public:
-    explicit RecordOutput(RecordFile& file, std::size_t record_size)
-        : file_(file), record_size_(record_size) {}
+    RecordOutput(RecordFile& file, std::size_t record_size);
     void write(const void* record);
     long written() const { return next_; }
+    bool flush();  // writes what is collected; false when any write failed
     bool failed() const { return failed_; }
 
 private:
     RecordFile& file_;
     std::size_t record_size_;
+    std::unique_ptr<char[]> block_;
+    long block_start_ = 0;  // record number of the block's first record
+    long in_block_ = 0;
     long next_ = 0;
     bool failed_ = false;
 };

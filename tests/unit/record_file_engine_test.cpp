@@ -100,3 +100,33 @@ TEST_F(RecordFileEngineTest, PositionedReadsAndWrites) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RecordFileEngineTest, LargeFilesRewriteAcrossBlocks) {
+    std::vector<Pair> pairs;
+    for (int i = 0; i < 1000; ++i) pairs.push_back({i, i * 10});
+    put(pairs);
+    const int got = rewrite_records(
+        lock.c_str(), data.c_str(), sizeof(Pair),
+        [](long k, void* record, RecordOutput&) {
+            static_cast<Pair*>(record)->value += 1;
+            return k % 3 == 0 ? RecordVerdict::drop : RecordVerdict::keep;
+        },
+        [](RecordOutput& out) {
+            const Pair last{-1, -1};
+            out.write(&last);
+            return STORE_OK;
+        });
+    ASSERT_EQ(got, STORE_OK);
+    const auto after = all();
+    ASSERT_EQ(after.size(), 667u);
+    for (std::size_t i = 0; i + 1 < after.size(); ++i) {
+        const int key = static_cast<int>(i / 2 * 3 + 1 + i % 2);
+        ASSERT_EQ(after[i].key, key);
+        ASSERT_EQ(after[i].value, key * 10 + 1);
+    }
+    EXPECT_EQ(after.back().key, -1);
+}
+
+}  // namespace
