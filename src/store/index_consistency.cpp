@@ -1,0 +1,314 @@
+#include "store/index_consistency.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "store/data_paths.h"
+#include "store/line_file_engine.h"
+#include "store/lock.h"
+#include "store/message_index.h"
+#include "store/record_file_engine.h"
+
+namespace {
+
+constexpr std::size_t RECORD = sizeof(BBS_IDX);
+constexpr std::size_t PATH_SIZE = 1200;
+const char* const FILE_NAMES[6] = {"", "bbs1.idx", "bbs2.idx", "bbs3.idx", "bbs4.idx", "bbs5.idx"};
+
+struct IndexFile {
+    std::vector<BBS_IDX> records;
+    long stray_bytes = 0;  // bytes after the last whole record
+};
+
+__attribute__((format(printf, 2, 3))) void report(std::vector<std::string>& problems,
+                                                   const char* format, ...) {
+    char text[400];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    problems.emplace_back(text);
+}
+
+// The whole file; a missing one is empty and is not created.
+int load(const char* path, IndexFile& file) {
+    RecordFile handle;
+    if (!handle.open(path, false)) return errno == ENOENT ? STORE_OK : STORE_CANNOT_OPEN;
+    struct stat st;
+    if (fstat(handle.fd(), &st) != 0) return STORE_CANNOT_OPEN;
+    const std::size_t size = static_cast<std::size_t>(st.st_size);
+    file.records.resize(size / RECORD);
+    file.stray_bytes = static_cast<long>(size % RECORD);
+    char* bytes = reinterpret_cast<char*>(file.records.data());
+    const std::size_t wanted = file.records.size() * RECORD;
+    std::size_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::pread(handle.fd(), bytes + got, wanted - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return STORE_CANNOT_OPEN;
+        got += static_cast<std::size_t>(n);
+    }
+    return STORE_OK;
+}
+
+bool terminated(const char* field, std::size_t width) { return std::memchr(field, '\0', width) != nullptr; }
+
+class Checker {
+public:
+    Checker(long folder_no, IndexFile (&files)[6], std::vector<std::string>& problems)
+        : folder_no_(folder_no), files_(files), problems_(problems), all_(files[1].records) {}
+
+    void run() {
+        for (int n = 1; n <= 5; ++n) {
+            if (files_[n].stray_bytes != 0) {
+                report(problems_, "%s: %ld stray bytes after the last whole record", FILE_NAMES[n],
+                       files_[n].stray_bytes);
+            }
+        }
+        check_numbering();
+        for (int n : {4, 5}) check_message_list(n);
+        for (int n : {2, 3}) check_root_list(n);
+        compare_lists();
+        for (int n : {4, 5}) check_threads(n);
+        compare_thread_orders();
+    }
+
+private:
+    long count() const { return static_cast<long>(all_.size()); }
+    bool known(int32_t sel_no) const { return sel_no >= 1 && sel_no <= count() && all_[sel_no - 1].SEL_NO == sel_no; }
+    const BBS_IDX& message(int32_t sel_no) const { return all_[static_cast<std::size_t>(sel_no - 1)]; }
+
+    // bbs1.idx: the record of message n at position n, thread fields that
+    // follow from the message answered, clean fields.
+    void check_numbering() {
+        for (long k = 0; k < count(); ++k) {
+            const BBS_IDX& r = all_[static_cast<std::size_t>(k)];
+            if (r.SEL_NO != k + 1) {
+                report(problems_, "bbs1.idx: record %ld holds message %d", k + 1, r.SEL_NO);
+                continue;
+            }
+            if (r.FOLDER_NO != folder_no_) {
+                report(problems_, "message %d: FOLDER_NO %d, not %ld", r.SEL_NO, r.FOLDER_NO, folder_no_);
+            }
+            if (r.DEL_FLG != 0 && r.DEL_FLG != 1) report(problems_, "message %d: DEL_FLG %d", r.SEL_NO, r.DEL_FLG);
+            if (r.RES_COUNT != 0) {
+                report(problems_, "message %d: RES_COUNT %d in bbs1.idx (counts belong to bbs2.idx and bbs3.idx)",
+                       r.SEL_NO, r.RES_COUNT);
+            }
+            static const char zeros[2] = {0, 0};
+            if (std::memcmp(r.PAD1, zeros, 2) != 0 || std::memcmp(r.PAD2, zeros, 2) != 0) {
+                report(problems_, "message %d: padding bytes are not zero", r.SEL_NO);
+            }
+            if (!terminated(r.WRITE_DATE, sizeof r.WRITE_DATE) || !terminated(r.WRITER_ID, sizeof r.WRITER_ID) ||
+                !terminated(r.WRITER_NAME, sizeof r.WRITER_NAME) || !terminated(r.WRITE_TITLE, sizeof r.WRITE_TITLE) ||
+                !terminated(r.TIME_LIMIT_DATE, sizeof r.TIME_LIMIT_DATE)) {
+                report(problems_, "message %d: a text field is not terminated within its width", r.SEL_NO);
+            }
+            if (r.UP_NO < 0 || r.UP_NO >= r.SEL_NO) {
+                report(problems_, "message %d answers message %d, which is not an earlier message", r.SEL_NO, r.UP_NO);
+            } else if (r.UP_NO == 0) {
+                if (r.BBS_G_NO != r.SEL_NO) report(problems_, "root %d has thread number %d", r.SEL_NO, r.BBS_G_NO);
+                if (r.CLASS != 0) report(problems_, "root %d has CLASS %d", r.SEL_NO, r.CLASS);
+            } else if (known(r.UP_NO)) {
+                const BBS_IDX& parent = message(r.UP_NO);
+                if (r.BBS_G_NO != parent.BBS_G_NO) {
+                    report(problems_, "message %d is in thread %d, the message it answers, %d, in thread %d", r.SEL_NO,
+                           r.BBS_G_NO, parent.SEL_NO, parent.BBS_G_NO);
+                }
+                if (r.CLASS != parent.CLASS + 1) {
+                    report(problems_, "message %d has CLASS %d, the message it answers, %d, CLASS %d", r.SEL_NO,
+                           r.CLASS, parent.SEL_NO, parent.CLASS);
+                }
+            }
+        }
+    }
+
+    // bbs4.idx and bbs5.idx: copies of bbs1.idx records, each message once,
+    // every live one present.
+    void check_message_list(int n) {
+        std::vector<long>& at = at_[n];
+        at.assign(static_cast<std::size_t>(count()) + 1, -1);
+        const std::vector<BBS_IDX>& records = files_[n].records;
+        for (long k = 0; k < static_cast<long>(records.size()); ++k) {
+            const BBS_IDX& r = records[static_cast<std::size_t>(k)];
+            if (!known(r.SEL_NO)) {
+                report(problems_, "%s: record %ld holds message %d, which bbs1.idx does not have", FILE_NAMES[n],
+                       k + 1, r.SEL_NO);
+                continue;
+            }
+            if (at[r.SEL_NO] >= 0) {
+                report(problems_, "%s: message %d appears more than once", FILE_NAMES[n], r.SEL_NO);
+                continue;
+            }
+            at[r.SEL_NO] = k;
+            if (std::memcmp(&r, &message(r.SEL_NO), RECORD) != 0) {
+                report(problems_, "%s: message %d differs from its record in bbs1.idx", FILE_NAMES[n], r.SEL_NO);
+            }
+        }
+        for (int32_t s = 1; s <= count(); ++s) {
+            if (known(s) && message(s).DEL_FLG == 0 && at[s] < 0) {
+                report(problems_, "%s: live message %d is missing", FILE_NAMES[n], s);
+            }
+        }
+    }
+
+    // bbs2.idx and bbs3.idx: thread roots only, each once, as in bbs1.idx but
+    // for RES_COUNT.
+    void check_root_list(int n) {
+        std::vector<long>& at = at_[n];
+        at.assign(static_cast<std::size_t>(count()) + 1, -1);
+        const std::vector<BBS_IDX>& records = files_[n].records;
+        for (long k = 0; k < static_cast<long>(records.size()); ++k) {
+            const BBS_IDX& r = records[static_cast<std::size_t>(k)];
+            if (!known(r.SEL_NO)) {
+                report(problems_, "%s: record %ld holds message %d, which bbs1.idx does not have", FILE_NAMES[n],
+                       k + 1, r.SEL_NO);
+                continue;
+            }
+            if (at[r.SEL_NO] >= 0) {
+                report(problems_, "%s: message %d appears more than once", FILE_NAMES[n], r.SEL_NO);
+                continue;
+            }
+            at[r.SEL_NO] = k;
+            if (r.UP_NO != 0 || r.BBS_G_NO != r.SEL_NO) {
+                report(problems_, "%s: message %d is not a thread root", FILE_NAMES[n], r.SEL_NO);
+            }
+            BBS_IDX same = r;
+            same.RES_COUNT = message(r.SEL_NO).RES_COUNT;
+            if (std::memcmp(&same, &message(r.SEL_NO), RECORD) != 0) {
+                report(problems_, "%s: root %d differs from its record in bbs1.idx", FILE_NAMES[n], r.SEL_NO);
+            }
+        }
+    }
+
+    void compare_lists() {
+        std::vector<int32_t> in_thread(static_cast<std::size_t>(count()) + 1, 0);
+        for (const BBS_IDX& r : all_) {
+            if (r.BBS_G_NO >= 1 && r.BBS_G_NO <= count()) ++in_thread[static_cast<std::size_t>(r.BBS_G_NO)];
+        }
+        for (int32_t s = 1; s <= count(); ++s) {
+            if (at_[4][s] >= 0 && at_[5][s] < 0) report(problems_, "message %d is in bbs4.idx but not in bbs5.idx", s);
+            if (at_[5][s] >= 0 && at_[4][s] < 0) report(problems_, "message %d is in bbs5.idx but not in bbs4.idx", s);
+            if (at_[2][s] >= 0 && at_[3][s] < 0) report(problems_, "root %d is in bbs2.idx but not in bbs3.idx", s);
+            if (at_[3][s] >= 0 && at_[2][s] < 0) report(problems_, "root %d is in bbs3.idx but not in bbs2.idx", s);
+            const bool listed_root = at_[2][s] >= 0 || at_[3][s] >= 0;
+            if (known(s) && message(s).UP_NO == 0 && at_[4][s] >= 0 && !listed_root) {
+                report(problems_, "root %d is in the message lists but not in bbs2.idx or bbs3.idx", s);
+            }
+            if (listed_root && at_[4][s] < 0 && at_[5][s] < 0) {
+                report(problems_, "root %d is in the root lists but not in bbs4.idx or bbs5.idx", s);
+            }
+            if (at_[2][s] >= 0 && at_[3][s] >= 0) {
+                const int32_t c2 = files_[2].records[static_cast<std::size_t>(at_[2][s])].RES_COUNT;
+                const int32_t c3 = files_[3].records[static_cast<std::size_t>(at_[3][s])].RES_COUNT;
+                if (c2 != c3) report(problems_, "root %d: RES_COUNT %d in bbs2.idx, %d in bbs3.idx", s, c2, c3);
+                // Removals never lower the count, so it can exceed what is left.
+                const int32_t replies = in_thread[static_cast<std::size_t>(s)] - 1;
+                if (c2 < replies) {
+                    report(problems_, "root %d: RES_COUNT %d, fewer than the %d replies in bbs1.idx", s, c2, replies);
+                }
+            }
+        }
+    }
+
+    // Each thread in one piece and in tree order: every message inside the
+    // subtree of the message it answers. A reply whose parent was removed for
+    // good before it was posted has no parent to stand under.
+    void check_threads(int n) {
+        const std::vector<BBS_IDX>& records = files_[n].records;
+        std::vector<int32_t>& order = thread_order_[n];
+        std::map<int32_t, std::vector<int32_t>>& sequence = sequences_[n];
+        int32_t current = 0;
+        std::vector<int32_t> ancestors;
+        for (const BBS_IDX& listed : records) {
+            if (!known(listed.SEL_NO)) continue;
+            const BBS_IDX& r = message(listed.SEL_NO);
+            if (r.BBS_G_NO != current || order.empty()) {
+                current = r.BBS_G_NO;
+                if (sequence.count(current) != 0) {
+                    report(problems_, "%s: thread %d is not in one piece (message %d)", FILE_NAMES[n], current,
+                           r.SEL_NO);
+                }
+                order.push_back(current);
+                ancestors.clear();
+            }
+            std::vector<int32_t>& members = sequence[current];
+            if (r.UP_NO == 0) {
+                if (!members.empty()) {
+                    report(problems_, "%s: root %d is not the first message of its thread", FILE_NAMES[n], r.SEL_NO);
+                }
+            } else if (known(r.UP_NO) && at_[n][r.UP_NO] >= 0) {
+                while (!ancestors.empty() && ancestors.back() != r.UP_NO) ancestors.pop_back();
+                if (ancestors.empty()) {
+                    report(problems_, "%s: message %d is not inside the subtree of the message it answers, %d",
+                           FILE_NAMES[n], r.SEL_NO, r.UP_NO);
+                }
+            }
+            members.push_back(r.SEL_NO);
+            ancestors.push_back(r.SEL_NO);
+        }
+    }
+
+    void compare_thread_orders() {
+        for (const auto& [thread, members] : sequences_[4]) {
+            auto other = sequences_[5].find(thread);
+            if (other != sequences_[5].end() && other->second != members) {
+                report(problems_, "thread %d: bbs4.idx and bbs5.idx hold its messages in different orders", thread);
+            }
+        }
+        int32_t previous = 0;
+        for (const BBS_IDX& r : files_[2].records) {
+            if (r.SEL_NO <= previous) {
+                report(problems_, "bbs2.idx: root %d comes after root %d, not in order of posting", r.SEL_NO,
+                       previous);
+            }
+            previous = r.SEL_NO;
+        }
+        // Threads whose root is listed come in the order of their root list.
+        for (auto [list, roots] : {std::pair{4, 2}, std::pair{5, 3}}) {
+            std::vector<int32_t> listed;
+            for (int32_t thread : thread_order_[list]) {
+                if (thread >= 1 && thread <= count() && at_[roots][thread] >= 0) listed.push_back(thread);
+            }
+            std::vector<int32_t> expected;
+            for (const BBS_IDX& r : files_[roots].records) {
+                if (known(r.SEL_NO) && at_[list][r.SEL_NO] >= 0) expected.push_back(r.SEL_NO);
+            }
+            if (listed != expected) {
+                report(problems_, "%s: its threads are not in the order of %s", FILE_NAMES[list], FILE_NAMES[roots]);
+            }
+        }
+    }
+
+    long folder_no_;
+    IndexFile (&files_)[6];
+    std::vector<std::string>& problems_;
+    const std::vector<BBS_IDX>& all_;
+    std::vector<long> at_[6];  // position of message n in file f, or -1
+    std::vector<int32_t> thread_order_[6];
+    std::map<int32_t, std::vector<int32_t>> sequences_[6];
+};
+
+}  // namespace
+
+int check_message_index(long folder_no, std::vector<std::string>& problems) {
+    char lock[PATH_SIZE];
+    if (!folder_file_path(lock, sizeof lock, folder_no, "bbs.chk")) return STORE_CANNOT_OPEN;
+    if (lock_is_busy(lock)) return STORE_LOCK_BUSY;
+    IndexFile files[6];
+    for (int n = 1; n <= 5; ++n) {
+        char path[PATH_SIZE];
+        if (!folder_file_path(path, sizeof path, folder_no, FILE_NAMES[n])) return STORE_CANNOT_OPEN;
+        const int loaded = load(path, files[n]);
+        if (loaded != STORE_OK) return loaded;
+    }
+    Checker(folder_no, files, problems).run();
+    return STORE_OK;
+}

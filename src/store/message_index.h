@@ -1,0 +1,102 @@
+// The five message index files of a folder, all arrays of BBS_IDX records in
+// the folder's directory and all guarded by the one lock "bbs.chk":
+//   "bbs1.idx"  every message by number (record n at byte (n - 1) x 288)
+//   "bbs2.idx"  thread roots in order of posting
+//   "bbs3.idx"  thread roots, latest activity first
+//   "bbs4.idx"  every message: threads in order of posting, tree order inside
+//   "bbs5.idx"  every message: threads by latest activity, tree order inside
+// Tree order: the root, then each reply followed by all of its own replies,
+// replies to one message in order of posting. Writers keep the five in step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct BBS_IDX {
+    int32_t FOLDER_NO;
+    int32_t SEL_NO;           // message number from 1 = position in bbs1.idx
+    int32_t UP_NO;            // message answered; 0 for a root
+    int32_t BBS_G_NO;         // thread number: SEL_NO of the thread's root
+    int32_t CLASS;            // depth below the root
+    int32_t HTML_MODE;
+    int32_t WRITE_PRIORITY;
+    char WRITE_DATE[20];      // "YYYY/MM/DD hh:mm" of posting or last edit
+    char WRITER_ID[22];
+    char WRITER_NAME[82];
+    char WRITE_TITLE[82];
+    char PAD1[2];             // always 0
+    int32_t ADD_FILE;         // number of attachments
+    int32_t DEL_FLG;          // 1 deleted (kept as a place holder or in bbs1.idx only)
+    int32_t CONFIRM;
+    int32_t RES_COUNT;        // replies posted in the thread: on roots of bbs2/bbs3 only
+    char TIME_LIMIT_DATE[20]; // "YYYY/MM/DD" expiry, empty for none
+    char RESERVE[14];         // always 0
+    char PAD2[2];             // always 0
+};
+
+static_assert(sizeof(BBS_IDX) == 288);
+static_assert(offsetof(BBS_IDX, FOLDER_NO) == 0);
+static_assert(offsetof(BBS_IDX, SEL_NO) == 4);
+static_assert(offsetof(BBS_IDX, UP_NO) == 8);
+static_assert(offsetof(BBS_IDX, BBS_G_NO) == 12);
+static_assert(offsetof(BBS_IDX, CLASS) == 16);
+static_assert(offsetof(BBS_IDX, HTML_MODE) == 20);
+static_assert(offsetof(BBS_IDX, WRITE_PRIORITY) == 24);
+static_assert(offsetof(BBS_IDX, WRITE_DATE) == 28);
+static_assert(offsetof(BBS_IDX, WRITER_ID) == 48);
+static_assert(offsetof(BBS_IDX, WRITER_NAME) == 70);
+static_assert(offsetof(BBS_IDX, WRITE_TITLE) == 152);
+static_assert(offsetof(BBS_IDX, PAD1) == 234);
+static_assert(offsetof(BBS_IDX, ADD_FILE) == 236);
+static_assert(offsetof(BBS_IDX, DEL_FLG) == 240);
+static_assert(offsetof(BBS_IDX, CONFIRM) == 244);
+static_assert(offsetof(BBS_IDX, RES_COUNT) == 248);
+static_assert(offsetof(BBS_IDX, TIME_LIMIT_DATE) == 252);
+static_assert(offsetof(BBS_IDX, RESERVE) == 272);
+static_assert(offsetof(BBS_IDX, PAD2) == 286);
+
+constexpr int BBS_IDX_PAGE = 20;  // records of a page and of a thread batch
+
+// The module buffers: callers fill sBBS_IDX before a call and read it after;
+// page and thread reads fill sBBS_IDX20 (an unused slot has SEL_NO 0).
+extern BBS_IDX sBBS_IDX;
+extern BBS_IDX sBBS_IDX20[BBS_IDX_PAGE];
+
+// Folder sBBS_IDX.FOLDER_NO, message sBBS_IDX.SEL_NO:
+//   1 select: record SEL_NO of bbs1.idx into sBBS_IDX (deleted ones too); -1
+//     when there is none (SEL_NO below 1 included), sBBS_IDX then unchanged.
+//   2 insert: SEL_NO on entry is the message answered (0 or less: a new
+//     topic); assigns SEL_NO, UP_NO, BBS_G_NO, CLASS and WRITE_DATE and adds
+//     the record to the five files; sBBS_IDX holds it as stored. -3 when the
+//     message answered does not exist. A reply to a message no longer in the
+//     thread lists goes after its thread's last message there, or where a new
+//     topic would go when none is left.
+//   3 delete: removes the message for good unless a direct reply of it is
+//     still in the thread lists, in which case it stays everywhere as a place
+//     holder with DEL_FLG 1; in bbs1.idx only the last record is removed (its
+//     number is given again), any other stays with DEL_FLG 1. sBBS_IDX holds
+//     the record read, with DEL_FLG 1. -1 no such message.
+//   4 update: sBBS_IDX over every record of SEL_NO in the five files, each
+//     file keeping its own RES_COUNT and the stored thread fields and DEL_FLG;
+//     the thread moves to the front of bbs3.idx and bbs5.idx. -1 no such message.
+// 0; -2 a file could not be opened or fully written (the files done before stay
+// done); -9 the lock is held.
+int Fio_BBS_IDX(int sql_mode);
+
+// Page disp_page (from 1; 0 or less reads page 1) of index file access_mode
+// (1 to 5) into sBBS_IDX20, in file order. 0 at least one record; -1 none or a
+// bad access_mode; -2; -9.
+int Fio_BBS_IDX20(long folder_no, int access_mode, long disp_page);
+
+// Records in index file access_mode; -1 bad access_mode, -2, -9.
+long Fio_BBS_IDX_MAXCOUNT(long folder_no, int access_mode);
+
+// Up to 20 records of thread in_g_no from bbs4.idx into sBBS_IDX20, starting
+// at the thread's first record (start_sel_no 0) or at the record of
+// start_sel_no, stopping at another thread's record. 0 when the start was
+// found; -1 otherwise (also for in_g_no below 1 or start_sel_no below 0); -2; -9.
+int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no);
+
+// Recounts RES_COUNT of every root in bbs2.idx and bbs3.idx as the records of
+// its thread in bbs1.idx less one, written back in place. 0; -2; -9.
+int Fio_BBS_IDX_REBUILD(long folder_no);
