@@ -1,0 +1,214 @@
+#include "store/read_marks.h"
+
+#include <cstdio>
+
+#include "store/data_paths.h"
+#include "store/file_primitives.h"
+#include "store/lock.h"
+#include "store/record_file_engine.h"
+#include "store/users.h"
+#include "store/store_modes.h"
+#include "util/bytes.h"
+
+READ_INDEX sREAD_INDEX;
+READ_INDEX100 sREAD_INDEX100[READ_INDEX_BATCH];
+
+namespace {
+
+constexpr int MODE_RESIZE = 3;
+
+constexpr std::size_t PATH_SIZE = 1200;
+constexpr std::size_t MARK_SIZE = sizeof(READ_INDEX);
+
+struct MarkPaths {
+    char lock[PATH_SIZE];
+    char data[PATH_SIZE];
+};
+
+// False for an unsafe user id: the caller then touches no file at all.
+bool mark_paths(const char* user_id, long folder_no, MarkPaths& paths) {
+    char lock_name[40];
+    char data_name[40];
+    std::snprintf(lock_name, sizeof lock_name, "r%ld.chk", folder_no);
+    std::snprintf(data_name, sizeof data_name, "r%ld.idx", folder_no);
+    return user_file_path(paths.lock, sizeof paths.lock, user_id, lock_name) &&
+           user_file_path(paths.data, sizeof paths.data, user_id, data_name);
+}
+
+// Makes a file of `whole` marks exactly `marks` long, the new marks 0: a torn
+// tail beyond the whole marks is cut first, so it cannot leak into a new mark.
+bool grow_with_zeros(RecordFile& file, long whole, long marks) {
+    return file.truncate_to(whole, MARK_SIZE) && file.truncate_to(marks, MARK_SIZE);
+}
+
+int select_mark(const MarkPaths& paths, long sel_no) {
+    if (lock_is_busy(paths.lock)) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    if (sel_no < 1 || sel_no > file.count(MARK_SIZE)) return STORE_NOT_FOUND;
+    READ_INDEX mark{};
+    if (!file.read_at(sel_no - 1, &mark, MARK_SIZE)) return STORE_NOT_FOUND;
+    sREAD_INDEX = mark;
+    return STORE_OK;
+}
+
+int insert_mark(const MarkPaths& paths, long sel_no) {
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    const long marks = file.count(MARK_SIZE);
+    if (marks >= sel_no) return STORE_NOTHING_TO_CHANGE;
+    if (!grow_with_zeros(file, marks, sel_no - 1) || !file.write_at(sel_no - 1, &sREAD_INDEX, MARK_SIZE)) {
+        return STORE_CANNOT_OPEN;
+    }
+    return STORE_OK;
+}
+
+int update_mark(const MarkPaths& paths, long sel_no) {
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    if (sel_no < 1 || file.count(MARK_SIZE) < sel_no) return STORE_NOT_FOUND;
+    return file.write_at(sel_no - 1, &sREAD_INDEX, MARK_SIZE) ? STORE_OK : STORE_CANNOT_OPEN;
+}
+
+int remove_marks(const MarkPaths& paths) {
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    char data[PATH_SIZE];
+    std::snprintf(data, sizeof data, "%s", paths.data);
+    Cu_remove(data);
+    return STORE_OK;
+}
+
+int resize_marks(const MarkPaths& paths, long marks) {
+    // A failed count (-2, -9) handed on as the new length must not wipe the marks.
+    if (marks < 0) return STORE_NOTHING_TO_CHANGE;
+    if (marks == 0) return remove_marks(paths);
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    {
+        RecordFile file;
+        if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+        if (file.count(MARK_SIZE) == marks) return STORE_OK;
+    }
+    const READ_INDEX unread{};
+    return rewrite_records_locked(
+        paths.data, MARK_SIZE,
+        [&](long k, void*, RecordOutput&) { return k < marks ? RecordVerdict::keep : RecordVerdict::drop; },
+        [&](RecordOutput& out) {
+            while (out.written() < marks && !out.failed()) out.write(&unread);
+            return STORE_OK;
+        });
+}
+
+int batch_entries() {
+    int n = 0;
+    while (n < READ_INDEX_BATCH && sREAD_INDEX100[n].SEL_NO != 0) ++n;
+    return n;
+}
+
+int select_batch(const MarkPaths& paths) {
+    if (lock_is_busy(paths.lock)) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    const long marks = file.count(MARK_SIZE);
+    const int entries = batch_entries();
+    for (int i = 0; i < entries; ++i) {
+        READ_INDEX100& entry = sREAD_INDEX100[i];
+        READ_INDEX mark{};
+        if (entry.SEL_NO < 1 || entry.SEL_NO > marks) continue;
+        if (file.read_at(entry.SEL_NO - 1, &mark, MARK_SIZE)) entry.READ_CHK = mark.READ_CHK;
+    }
+    return STORE_OK;
+}
+
+int write_batch(const MarkPaths& paths) {
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    long marks = file.count(MARK_SIZE);
+    const int entries = batch_entries();
+    for (int i = 0; i < entries; ++i) {
+        const READ_INDEX100& entry = sREAD_INDEX100[i];
+        if (entry.SEL_NO < 1) continue;
+        if (marks < entry.SEL_NO - 1) {
+            if (!grow_with_zeros(file, marks, entry.SEL_NO - 1)) return STORE_CANNOT_OPEN;
+            marks = entry.SEL_NO - 1;
+        }
+        const READ_INDEX mark{entry.READ_CHK};
+        if (!file.write_at(entry.SEL_NO - 1, &mark, MARK_SIZE)) return STORE_CANNOT_OPEN;
+        if (marks < entry.SEL_NO) marks = entry.SEL_NO;
+    }
+    return STORE_OK;
+}
+
+}  // namespace
+
+int Fio_READ_INDEX(const char* in_user_id, long in_folder_no, long in_sel_no, int sql_mode) {
+    if (sql_mode == MODE_SELECT) sREAD_INDEX.READ_CHK = 0;
+    MarkPaths paths;
+    if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
+    switch (sql_mode) {
+        case MODE_SELECT: return select_mark(paths, in_sel_no);
+        case MODE_INSERT: return insert_mark(paths, in_sel_no);
+        case MODE_RESIZE: return resize_marks(paths, in_sel_no);
+        case MODE_UPDATE: return update_mark(paths, in_sel_no);
+        default: return STORE_NOT_FOUND;
+    }
+}
+
+int Fio_READ_INDEX100(const char* in_user_id, long in_folder_no, int sql_mode) {
+    MarkPaths paths;
+    if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
+    switch (sql_mode) {
+        case MODE_SELECT: return select_batch(paths);
+        case MODE_INSERT:
+        case MODE_UPDATE: return write_batch(paths);
+        case MODE_RESIZE: return remove_marks(paths);
+        default: return STORE_NOT_FOUND;
+    }
+}
+
+int Fio_READ_INDEX_MAXCOUNT(const char* in_user_id, long in_folder_no) {
+    MarkPaths paths;
+    if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
+    if (lock_is_busy(paths.lock)) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    return static_cast<int>(file.count(MARK_SIZE));
+}
+
+int Fio_READ_INDEX_COUNT(const char* in_user_id, long in_folder_no) {
+    MarkPaths paths;
+    if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
+    int read = 0;
+    const int result = scan_records(paths.lock, paths.data, MARK_SIZE, [&](long, void* record) {
+        if (static_cast<const READ_INDEX*>(record)->READ_CHK == 1) ++read;
+        return true;
+    });
+    return result == STORE_OK ? read : result;
+}
+
+void read_marks_for_all_users(long in_folder_no, long in_sel_no, int read_chk, MarkResize resize,
+                              long count) {
+    for (long line_no = 1;; ++line_no) {
+        if (Fio_USER_MST2(line_no, 1) != 0 || sUSER_MST.USER_ID[0] == '\0') break;
+        char user_id[sizeof sUSER_MST.USER_ID];
+        copy_field(user_id, sUSER_MST.USER_ID);
+
+        sREAD_INDEX.READ_CHK = read_chk;
+        if (Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_UPDATE) != STORE_OK) {
+            Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_INSERT);
+        }
+        if (resize == MarkResize::none || count < 0) continue;
+        if (resize == MarkResize::shrink_only &&
+            Fio_READ_INDEX_MAXCOUNT(user_id, in_folder_no) <= count) {
+            continue;
+        }
+        Fio_READ_INDEX(user_id, in_folder_no, count, MODE_RESIZE);
+    }
+}

@@ -1,0 +1,68 @@
+// Read marks: per user and folder, "user\\<id>\\r<folder>.idx" holds one 4-byte
+// mark per message number (mark n at byte (n - 1) x 4): 1 read, 0 unread. The
+// file is usually shorter than the folder's index; a message beyond its end
+// has no mark. Guarded by "r<folder>.chk" beside it.
+//
+// Every operation refuses a user id that is not a safe path component with -2
+// before it touches any file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct READ_INDEX {
+    int32_t READ_CHK;  // 1 read, 0 unread
+};
+
+struct READ_INDEX100 {
+    int32_t SEL_NO;    // 0 ends a list
+    int32_t READ_CHK;
+};
+
+static_assert(sizeof(READ_INDEX) == 4);
+static_assert(sizeof(READ_INDEX100) == 8);
+static_assert(offsetof(READ_INDEX100, SEL_NO) == 0);
+static_assert(offsetof(READ_INDEX100, READ_CHK) == 4);
+
+constexpr int READ_INDEX_BATCH = 100;
+
+extern READ_INDEX sREAD_INDEX;
+extern READ_INDEX100 sREAD_INDEX100[READ_INDEX_BATCH];
+
+// One mark, with N the number of marks when the call begins:
+//   1 select: sREAD_INDEX := mark in_sel_no, or 0 and -1 when there is none.
+//   2 insert: -3 when N >= in_sel_no; else marks N+1 .. in_sel_no-1 become 0 and
+//             sREAD_INDEX becomes mark in_sel_no.
+//   3 resize: exactly in_sel_no marks (0 removes the file; missing ones 0).
+//             A negative count (a failed count passed on) changes nothing: -3.
+//   4 update: -1 when N < in_sel_no; else sREAD_INDEX over mark in_sel_no.
+// 0; -2 cannot open or short write; -9 locked.
+int Fio_READ_INDEX(const char* in_user_id, long in_folder_no, long in_sel_no, int sql_mode);
+
+// The list in sREAD_INDEX100 (ends at SEL_NO 0 or after 100 entries):
+//   1 select: each entry within the file gets its READ_CHK from it; others stay.
+//   2, 4 write: each entry's READ_CHK becomes mark SEL_NO, the file extended
+//               with 0 marks where needed.
+//   3 reset: removes the file.
+// 0; -2; -9.
+int Fio_READ_INDEX100(const char* in_user_id, long in_folder_no, int sql_mode);
+
+// Number of marks in the file; -2, -9.
+int Fio_READ_INDEX_MAXCOUNT(const char* in_user_id, long in_folder_no);
+
+// Number of marks that are 1; -2, -9.
+int Fio_READ_INDEX_COUNT(const char* in_user_id, long in_folder_no);
+
+// What to do with each user's marks after one mark was set for every user.
+enum class MarkResize {
+    none,        // leave the length as it is
+    to_count,    // exactly `count` marks (a deletion)
+    shrink_only  // cut to `count` marks only when longer (the daily sweep)
+};
+
+// Sets mark in_sel_no of the folder to read_chk for every user of the user
+// list (update, and insert when that fails), then resizes each user's marks as
+// `resize` says. A negative count resizes nothing. Takes the users' read-mark
+// locks one at a time, never two at once.
+void read_marks_for_all_users(long in_folder_no, long in_sel_no, int read_chk, MarkResize resize,
+                              long count);
