@@ -15,17 +15,13 @@
 #include "store/line_file_engine.h"
 #include "store/lock.h"
 #include "store/record_file_engine.h"
+#include "store/store_modes.h"
 #include "util/dates.h"
 
 BBS_IDX sBBS_IDX;
 BBS_IDX sBBS_IDX20[BBS_IDX_PAGE];
 
 namespace {
-
-constexpr int MODE_SELECT = 1;
-constexpr int MODE_INSERT = 2;
-constexpr int MODE_DELETE = 3;
-constexpr int MODE_UPDATE = 4;
 
 constexpr std::size_t RECORD = sizeof(BBS_IDX);
 constexpr std::size_t PATH_SIZE = 1200;
