@@ -25,10 +25,7 @@ bool known_modes(int sql_mode, int search_mode) {
            (search_mode == SEARCH_BY_KEY || search_mode == SEARCH_BY_POSITION);
 }
 
-struct ListPaths {
-    char data[1200];
-    char lock[1200];
-};
+using ListPaths = GuardedFile;
 
 // A field the caller filled may lack its terminator; never read past it.
 template <std::size_t N>

@@ -7,6 +7,7 @@
 #include "store/message_files.h"
 #include "store/file_primitives.h"
 #include "store/store_modes.h"
+#include "store/data_paths.h"
 #include "util/bytes.h"
 
 CONFIRM_TXT sCONFIRM_TXT;
@@ -17,10 +18,7 @@ namespace {
 
 constexpr std::size_t PATH_SIZE = 1200;
 
-struct ConfirmPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using ConfirmPaths = GuardedFile;
 
 bool confirm_paths(long folder_no, long sel_no, ConfirmPaths& paths) {
     return message_file_path(paths.lock, sizeof paths.lock, folder_no, sel_no, "confirm.chk") &&

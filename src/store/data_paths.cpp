@@ -11,6 +11,12 @@ bool fits(int written, std::size_t size) { return written >= 0 && static_cast<st
 
 }  // namespace
 
+PathBuffer make_path(const char* path, const char* suffix) {
+    PathBuffer buffer;
+    std::snprintf(buffer.text, sizeof buffer.text, "%s%s", path, suffix);
+    return buffer;
+}
+
 bool is_safe_path_component(const char* name) {
     if (name == nullptr || name[0] == '\0') return false;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;

@@ -3,6 +3,22 @@
 
 #include <cstddef>
 
+// Size of every composed data path.
+constexpr std::size_t DATA_PATH_SIZE = 1200;
+
+// A data file and the lock file that guards it.
+struct GuardedFile {
+    char data[DATA_PATH_SIZE];
+    char lock[DATA_PATH_SIZE];
+};
+
+// A path in a buffer of its own: the file primitives convert the paths they
+// are given in place, so a caller that uses a path twice passes a fresh copy.
+struct PathBuffer {
+    char text[DATA_PATH_SIZE];
+};
+PathBuffer make_path(const char* path, const char* suffix = "");
+
 // True when name can stand as one path component: not empty, not "." or "..",
 // no '/', no '\\', no control character. User ids and file names from a
 // request or a file are checked with this before they reach any path.

@@ -14,10 +14,7 @@
 namespace {
 
 
-struct FolderPaths {
-    char data[1200];
-    char lock[1200];
-};
+using FolderPaths = GuardedFile;
 
 bool folder_paths(FolderPaths& paths, long folder_no, const char* data_name, const char* lock_name) {
     return folder_file_path(paths.data, sizeof paths.data, folder_no, data_name) &&

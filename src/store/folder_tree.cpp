@@ -16,10 +16,7 @@ namespace {
 // 1000-byte buffer; no real tree comes near it.
 constexpr int32_t MAX_WRITTEN_CLASS = 255;
 
-struct TreePaths {
-    char data[1200];
-    char lock[1200];
-};
+using TreePaths = GuardedFile;
 
 bool tree_paths(TreePaths& paths) {
     return data_file_path(paths.data, sizeof paths.data, "tree.mst") &&

@@ -4,21 +4,12 @@
 #include <cstring>
 #include <memory>
 
+#include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/lock.h"
 #include "util/bytes.h"
 
 namespace {
-
-struct PathBuffer {
-    char text[1200];
-};
-
-PathBuffer make_path(const char* path, const char* suffix = "") {
-    PathBuffer buffer;
-    std::snprintf(buffer.text, sizeof buffer.text, "%s%s", path, suffix);
-    return buffer;
-}
 
 struct FileCloser {
     void operator()(FILE* file) const {

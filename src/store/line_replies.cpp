@@ -5,6 +5,7 @@
 #include "store/line_file_engine.h"
 #include "store/message_files.h"
 #include "store/store_modes.h"
+#include "store/data_paths.h"
 #include "util/bytes.h"
 #include "util/text_helpers.h"
 
@@ -17,10 +18,7 @@ constexpr int MODE_APPEND = 2;
 
 constexpr std::size_t PATH_SIZE = 1200;
 
-struct ReplyPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using ReplyPaths = GuardedFile;
 
 bool reply_paths(long folder_no, long sel_no, ReplyPaths& paths) {
     return message_file_path(paths.lock, sizeof paths.lock, folder_no, sel_no, "lineres.chk") &&

@@ -17,10 +17,7 @@ namespace {
 
 constexpr std::size_t PATH_SIZE = 1200;
 
-struct PersonalPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using PersonalPaths = GuardedFile;
 
 // false for an id that cannot name the user's directory: nothing is touched then.
 bool personal_paths(const char* user_id, PersonalPaths& paths) {

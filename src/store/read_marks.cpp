@@ -20,10 +20,7 @@ constexpr int MODE_RESIZE = 3;
 constexpr std::size_t PATH_SIZE = 1200;
 constexpr std::size_t MARK_SIZE = sizeof(READ_INDEX);
 
-struct MarkPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using MarkPaths = GuardedFile;
 
 // False for an unsafe user id: the caller then touches no file at all.
 bool mark_paths(const char* user_id, long folder_no, MarkPaths& paths) {

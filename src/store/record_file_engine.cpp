@@ -9,20 +9,11 @@
 #include <cstring>
 #include <memory>
 
+#include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/lock.h"
 
 namespace {
-
-struct PathBuffer {
-    char text[1200];
-};
-
-PathBuffer make_path(const char* path, const char* suffix = "") {
-    PathBuffer buffer;
-    std::snprintf(buffer.text, sizeof buffer.text, "%s%s", path, suffix);
-    return buffer;
-}
 
 bool read_exact(int fd, void* data, std::size_t size, off_t offset) {
     char* bytes = static_cast<char*>(data);

@@ -13,10 +13,7 @@ namespace {
 
 constexpr std::size_t PATH_SIZE = 1200;
 
-struct SkeyPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using SkeyPaths = GuardedFile;
 
 bool skey_paths(const char* user_id, SkeyPaths& paths) {
     return user_file_path(paths.lock, sizeof paths.lock, user_id, "skey.chk") &&

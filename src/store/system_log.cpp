@@ -16,10 +16,7 @@ namespace {
 
 constexpr std::size_t PATH_SIZE = 1200;
 
-struct LogPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using LogPaths = GuardedFile;
 
 bool log_paths(LogPaths& paths) {
     return data_file_path(paths.lock, sizeof paths.lock, "system.chk") &&

@@ -22,10 +22,7 @@ constexpr std::size_t PATH_SIZE = 1200;
 constexpr std::size_t USER_LINE_SIZE = LINE_SIZE_LARGE;  // lines up to 9999 bytes
 constexpr int PASSWORD_PAIRS = 20;                       // characters kept in storage
 
-struct ListPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using ListPaths = GuardedFile;
 
 bool list_paths(int mst_no, ListPaths& paths) {
     static const char* const names[] = {"user", "user2", "user3", "user4"};
@@ -141,10 +138,7 @@ int write_user(const char* key_id, int sql_mode) {
         });
 }
 
-struct PasswordPaths {
-    char lock[PATH_SIZE];
-    char data[PATH_SIZE];
-};
+using PasswordPaths = GuardedFile;
 
 bool password_paths(const char* user_id, PasswordPaths& paths) {
     return user_file_path(paths.lock, sizeof paths.lock, user_id, "password.chk") &&
