@@ -130,6 +130,23 @@ private:
         }
     }
 
+    // Records where record k of file n stands; false (reported) for a message
+    // bbs1.idx does not have or one that stands twice.
+    bool place(int n, long k, const BBS_IDX& r) {
+        std::vector<long>& at = at_[n];
+        if (!known(r.SEL_NO)) {
+            report(problems_, "%s: record %ld holds message %d, which bbs1.idx does not have", FILE_NAMES[n],
+                   k + 1, r.SEL_NO);
+            return false;
+        }
+        if (at[r.SEL_NO] >= 0) {
+            report(problems_, "%s: message %d appears more than once", FILE_NAMES[n], r.SEL_NO);
+            return false;
+        }
+        at[r.SEL_NO] = k;
+        return true;
+    }
+
     // bbs4.idx and bbs5.idx: copies of bbs1.idx records, each message once,
     // every live one present.
     void check_message_list(int n) {
@@ -138,16 +155,7 @@ private:
         const std::vector<BBS_IDX>& records = files_[n].records;
         for (long k = 0; k < static_cast<long>(records.size()); ++k) {
             const BBS_IDX& r = records[static_cast<std::size_t>(k)];
-            if (!known(r.SEL_NO)) {
-                report(problems_, "%s: record %ld holds message %d, which bbs1.idx does not have", FILE_NAMES[n],
-                       k + 1, r.SEL_NO);
-                continue;
-            }
-            if (at[r.SEL_NO] >= 0) {
-                report(problems_, "%s: message %d appears more than once", FILE_NAMES[n], r.SEL_NO);
-                continue;
-            }
-            at[r.SEL_NO] = k;
+            if (!place(n, k, r)) continue;
             if (std::memcmp(&r, &message(r.SEL_NO), RECORD) != 0) {
                 report(problems_, "%s: message %d differs from its record in bbs1.idx", FILE_NAMES[n], r.SEL_NO);
             }
@@ -167,16 +175,7 @@ private:
         const std::vector<BBS_IDX>& records = files_[n].records;
         for (long k = 0; k < static_cast<long>(records.size()); ++k) {
             const BBS_IDX& r = records[static_cast<std::size_t>(k)];
-            if (!known(r.SEL_NO)) {
-                report(problems_, "%s: record %ld holds message %d, which bbs1.idx does not have", FILE_NAMES[n],
-                       k + 1, r.SEL_NO);
-                continue;
-            }
-            if (at[r.SEL_NO] >= 0) {
-                report(problems_, "%s: message %d appears more than once", FILE_NAMES[n], r.SEL_NO);
-                continue;
-            }
-            at[r.SEL_NO] = k;
+            if (!place(n, k, r)) continue;
             if (r.UP_NO != 0 || r.BBS_G_NO != r.SEL_NO) {
                 report(problems_, "%s: message %d is not a thread root", FILE_NAMES[n], r.SEL_NO);
             }
