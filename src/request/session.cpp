@@ -73,7 +73,9 @@ int G_LoginChk(const char* uid, const char* upw) {
     cgi_SKEY1[0] = '\0';
     cgi_SKEY2[0] = '\0';
     if (Fio_USER_MST(uid, 1) != 0) return -1;
-    Fio_MST_PASSWORD(sUSER_MST.USER_ID, 1);
+    // A password that could not be read (its file being rewritten) is not the
+    // empty password: nobody gets in with an empty "upw" meanwhile.
+    if (Fio_MST_PASSWORD(sUSER_MST.USER_ID, 1) != 0) return -1;
     if (!same_password(sUSER_MST.USER_PASS, upw)) return -1;
 
     if (sUSER_MST.MODE == kSharedAccountMode) {
