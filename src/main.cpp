@@ -2,6 +2,7 @@
 // messages, parses the request, and runs the screen or action named by JOB.
 
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,7 +123,9 @@ void record_login() {
 
     char count[40] = "";
     Fio_PERSONAL_MST(G_USER_MST.USER_ID, 1, "TOTAL_LOGIN_COUNT", count);
-    const long logins = std::strtol(count, nullptr, 10) + 1;
+    long logins = std::strtol(count, nullptr, 10);
+    // A counter the file already holds at the limit stays there, never wraps.
+    if (logins < LONG_MAX) ++logins;
     std::snprintf(count, sizeof count, "%ld", logins);
     store_personal("TOTAL_LOGIN_COUNT", count);
 }

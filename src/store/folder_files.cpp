@@ -1,6 +1,7 @@
 #include "store/folder_files.h"
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -98,7 +99,10 @@ int write_setting(const FolderPaths& paths, int sql_mode, const char* key, const
 int select_text(const FolderPaths& paths, char* buffer, std::size_t size) {
     std::size_t used = 0;
     bool cut = false;
-    const int result = scan_lines(paths.lock, paths.data, LINE_SIZE_SMALL, [&](const char* piece) {
+    // The text has no lines to speak of: no piece of it is too long to read,
+    // only the field bounds what is kept.
+    const std::size_t any_length = std::numeric_limits<std::size_t>::max();
+    const int result = scan_lines(paths.lock, paths.data, any_length, [&](const char* piece) {
         const std::size_t length = std::strlen(piece);
         const std::size_t room = size - 1 - used;
         const std::size_t n = length < room ? length : room;

@@ -181,6 +181,14 @@ TEST_F(SessionTest, LoginRecordAndCountersOnlyForPasswordLoginsWithLogging) {
               std::string::npos);
 }
 
+TEST_F(SessionTest, ALoginCounterAtItsLimitStaysThere) {
+    install.write_config({{"LOG_DATE", "1"}});
+    install.build("personal taro TOTAL_LOGIN_COUNT 99999999999999999999\n");
+    login("taro", "secret");
+    EXPECT_NE(install.read_data_file("user/taro/personal.mst").find("TOTAL_LOGIN_COUNT,9223372036854775807\n"),
+              std::string::npos);
+}
+
 TEST_F(SessionTest, NoLoginRecordWithoutLogging) {
     for (const char* off : {"0", ""}) {
         install.write_config({{"LOG_DATE", off}});

@@ -139,6 +139,16 @@ TEST_F(FolderFilesTest, ALongTextIsCutToTheField) {
     EXPECT_EQ(std::strlen(text), FOLDER_TEXT_SIZE - 1);
     EXPECT_EQ(std::string(text), long_text.substr(0, FOLDER_TEXT_SIZE - 1));
 
+    // A text is no list of lines: a paragraph longer than any line buffer is
+    // read like the rest, and cut only by the field.
+    const std::string paragraph = std::string(1500, 'p') + "\nend";
+    write_file(dir.file("4/defo.txt"), paragraph);
+    ASSERT_EQ(Fio_DEFO_TXT(4, 1, text), STORE_OK);
+    EXPECT_EQ(std::string(text), paragraph);
+    write_file(dir.file("4/defo.txt"), std::string(6000, 'q'));
+    ASSERT_EQ(Fio_DEFO_TXT(4, 1, text), STORE_OK);
+    EXPECT_EQ(std::string(text), std::string(FOLDER_TEXT_SIZE - 1, 'q'));
+
     write_file(dir.file("4/defo.txt"), "a\x82\xa0\x82\xa1");
     char small[5];
     ASSERT_EQ(Fio_DEFO_TXT(4, 1, small, sizeof small), STORE_OK);
