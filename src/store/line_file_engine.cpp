@@ -30,7 +30,7 @@ File open_or_create(const char* data_path) {
 
 // Reads whole lines. A line that does not fit the file's line buffer (with its
 // line feed and terminator) cannot be a record of that file: it is reported as
-// overlong, so that it is neither parsed in pieces nor split by a rewrite.
+// overlong, so that it is never parsed in pieces and never split by a rewrite.
 class LineReader {
 public:
     LineReader(FILE* file, std::size_t line_size) : file_(file), line_size_(line_size) {}
@@ -93,8 +93,11 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     LineOutput out(temp.get());
     LineReader reader(data.get(), line_size);
     while (reader.next()) {
-        if (reader.overlong()) continue;  // malformed: vanishes like any unreadable line
-        if (each_line(reader.line(), out) == LineVerdict::keep) out.write(reader.line());
+        // An overlong line is no record of ours, but the file may be shared with
+        // the suite's other programs: it is kept exactly as it stands.
+        if (reader.overlong() || each_line(reader.line(), out) == LineVerdict::keep) {
+            out.write(reader.line());
+        }
     }
     int result = at_end(out);
     const bool read_failed = std::ferror(data.get()) != 0;

@@ -21,8 +21,9 @@ constexpr std::size_t LINE_SIZE_SMALL = 1000;
 constexpr std::size_t LINE_SIZE_LARGE = 10000;
 
 // Lines are read whole. A line longer than line_size - 1 bytes (line feed
-// included) is no record of the file: selects pass over it and writers leave
-// it out, like any other malformed line.
+// included) is no record of the file: selects pass over it, and writers copy
+// it unchanged without offering it to each_line (files such as system.log are
+// shared with the suite's other programs, whose lines are theirs to keep).
 //
 // Select: refuses with -9 while a writer holds the lock, opens the data file
 // (creating it empty when missing), and hands each line, as read and with its
