@@ -50,6 +50,23 @@ public:
         held_ = n <= limit_ - len_ ? n : limit_ - len_;
         limit_ -= held_;
     }
+    // The same as part of the current piece: when the n bytes are not free,
+    // the piece fails like any other that does not fit.
+    void reserve(std::size_t n) {
+        if (full_) return;
+        if (n > limit_ - len_) {
+            full_ = true;
+            if (in_piece_) len_ = piece_start_;
+            return;
+        }
+        held_ += n;
+        limit_ -= n;
+    }
+    // Gives the kept room back once its closing piece is no longer due.
+    void release() {
+        limit_ += held_;
+        held_ = 0;
+    }
     // Writes the closing piece into the room kept by hold_back.
     void add_final(const char* s) {
         limit_ += held_;
@@ -316,9 +333,13 @@ void G_Add_Bold(char* data, const char* token, std::size_t in_size) {
             out.close_piece();
             i += token_len;
         } else {
-            // A failed candidate gives up one byte only: the match may start at the next one.
-            out.add(c);
-            ++i;
+            // A failed candidate gives up one character only: the match may start
+            // at the next one, but never on a second byte. A '<' after a lead byte
+            // is left to open its tag, as the browser reads it.
+            std::size_t n = char_len(data + i);
+            if (n == 2 && data[i + 1] == '<') n = 1;
+            out.add(data + i, n);
+            i += n;
         }
     }
     out.store(data);
@@ -420,7 +441,6 @@ void G_Add_Blue(char* in, const char* color, std::size_t in_size) {
     static const char close_tag[] = "</FONT>";
     Output out(in_size);
     if (!out.ok()) return;
-    out.hold_back(sizeof close_tag - 1);  // a cut text must still close its element
     State state = line_start;
     for (std::size_t i = 0; in[i] != '\0' && !out.full();) {
         const char c = in[i];
@@ -437,6 +457,8 @@ void G_Add_Blue(char* in, const char* color, std::size_t in_size) {
             out.add("<FONT COLOR=\"#");
             out.add_attr(color);
             out.add("\">>");
+            // A cut text must still close its element: room for it is kept while it is open.
+            out.reserve(sizeof close_tag - 1);
             out.close_piece();
             if (!out.full()) state = quoted_line;
             ++i;
@@ -446,6 +468,7 @@ void G_Add_Blue(char* in, const char* color, std::size_t in_size) {
             ++i;
         } else {
             const std::size_t n = char_len(in + i);
+            if (state == after_quoted) out.release();  // the tag below uses that room
             out.open_piece();
             if (state == after_quoted) out.add(close_tag);
             out.add(in + i, n);

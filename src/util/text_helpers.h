@@ -50,7 +50,8 @@ void G_get_url(const char* in_data, char* url, std::size_t url_size);
 void G_Add_a_href(char* in_data, const char* in_target, const char* cgi_name,
                   std::size_t in_size = INPLACE_TEXT_SIZE);
 
-// Wraps every occurrence of token outside tags in <B></B>. Works byte by byte;
+// Wraps every occurrence of token outside tags in <B></B>. Works byte by byte,
+// except that a match never starts on the second byte of a two-byte character;
 // case-sensitive; an empty token (or one holding '<') changes nothing.
 void G_Add_Bold(char* data, const char* token, std::size_t in_size = INPLACE_TEXT_SIZE);
 

@@ -155,6 +155,14 @@ TEST(TextHelpersTest, AddBoldMarksEveryOccurrenceOutsideTags) {
     EXPECT_EQ(bold("ab", ""), "ab");
 }
 
+TEST(TextHelpersTest, AddBoldNeverStartsAMatchOnASecondByte) {
+    // 'a' is the second byte of 0x82 0x61: marking it would split the character.
+    EXPECT_EQ(bold("\x82" "ab", "ab"), "\x82" "ab");
+    EXPECT_EQ(bold("x" HIRA_A "y", HIRA_A), "x<B>" HIRA_A "</B>y");
+    // A '<' after a stray lead byte still opens a tag.
+    EXPECT_EQ(bold("\xE9<b>ab", "b"), "\xE9<b>a<B>b</B>");
+}
+
 TEST(TextHelpersTest, LineBreakConversions) {
     EXPECT_EQ(in_body("a\r\nb\nc", [](char* b) { G_CrLf_to_BR(b); }), "a<BR>\nbc");
     EXPECT_EQ(in_body("a\r\nb\n", G_CrLf_to_Cr), "a\rb");
@@ -191,6 +199,17 @@ TEST(TextHelpersTest, AddBlueClosesItsElementWhenTheTextIsCut) {
     const std::string result = small;
     EXPECT_LE(result.size(), sizeof small - 1);
     EXPECT_EQ(result.rfind("</FONT>"), result.size() - 7);
+}
+
+TEST(TextHelpersTest, AddBlueKeepsRoomForItsClosingTagOnlyWhileAnElementIsOpen) {
+    // Nothing quoted: a text that fills its buffer stays whole.
+    char plain[12] = "plain text!";
+    G_Add_Blue(plain, "0000FF", sizeof plain);
+    EXPECT_STREQ(plain, "plain text!");
+    // After the element is closed, the plain text may use the room again.
+    char after[40] = ">a\rbcdefgh";
+    G_Add_Blue(after, "0000FF", sizeof after);
+    EXPECT_STREQ(after, "<FONT COLOR=\"#0000FF\">>a\r</FONT>bcdefgh");
 }
 
 TEST(TextHelpersTest, CutNameKeepsWhatFollowsTheLastSeparator) {
