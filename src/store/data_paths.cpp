@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/sysinfo.h"
+#include "util/bytes.h"
 
 namespace {
 
@@ -20,10 +21,19 @@ PathBuffer make_path(const char* path, const char* suffix) {
 bool is_safe_path_component(const char* name) {
     if (name == nullptr || name[0] == '\0') return false;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p != '\0'; ++p) {
-        // Checked byte by byte: a path separator is one even after a lead byte,
-        // since the file system knows nothing of two-byte characters.
-        if (*p == '/' || *p == '\\' || *p < 0x20 || *p == 0x7F) return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
+    while (*p != '\0') {
+        if (*p == '/' || *p < 0x20 || *p == 0x7F) return false;
+        if (is_lead_byte(*p)) {
+            // The path conversion leaves a backslash that is a second byte alone
+            // (as in many kanji), but a lead byte without its second byte would
+            // swallow the separator that follows the name in a composed path.
+            if (p[1] == '\0' || p[1] == '/' || p[1] < 0x20) return false;
+            p += 2;
+            continue;
+        }
+        if (*p == '\\') return false;
+        ++p;
     }
     return true;
 }

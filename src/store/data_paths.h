@@ -20,7 +20,9 @@ struct PathBuffer {
 PathBuffer make_path(const char* path, const char* suffix = "");
 
 // True when name can stand as one path component: not empty, not "." or "..",
-// no '/', no '\\', no control character. User ids and file names from a
+// no '/', no '\\' (other than the second byte of a two-byte character, which
+// the path conversion leaves alone), no control character, no lead byte
+// without its second byte. User ids and file names from a
 // request or a file are checked with this before they reach any path.
 bool is_safe_path_component(const char* name);
 

@@ -173,6 +173,10 @@ TEST(DataPaths, UnsafeNamesNeverReachAPath) {
     }
     EXPECT_TRUE(is_safe_path_component("taro.yamada"));
     EXPECT_TRUE(is_safe_path_component("..x"));
+    EXPECT_TRUE(is_safe_path_component("\x95\\.txt"));    // a kanji whose second byte is 0x5C
+    EXPECT_FALSE(is_safe_path_component("name\x95"));      // would swallow the next separator
+    EXPECT_FALSE(is_safe_path_component("\x95/"));          // '/' is no second byte of anything
+    EXPECT_FALSE(is_safe_path_component("\x95\n"));
     std::snprintf(SYSINFO.DATA_FILE_PATH, sizeof SYSINFO.DATA_FILE_PATH, "/d/");
     char path[64] = "junk";
     EXPECT_FALSE(user_file_path(path, sizeof path, "../x", "skey.mst"));
