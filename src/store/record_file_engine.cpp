@@ -131,8 +131,8 @@ int scan_records(const char* lock_path, const char* data_path, std::size_t recor
     if (lock_is_busy(lock_path)) return STORE_LOCK_BUSY;
     RecordFile file;
     if (!file.open(data_path, true)) return STORE_CANNOT_OPEN;
-    for_each_record(file, record_size, visit);
-    return STORE_OK;
+    // A read that fails part way must not pass for the end of the file.
+    return for_each_record(file, record_size, visit) ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
 RecordOutput::RecordOutput(RecordFile& file, std::size_t record_size)

@@ -41,7 +41,8 @@ private:
 
 // Select: -9 while the lock is held; opens (creating when missing) and hands
 // each whole record, in file order with its 0-based position, to visit until
-// visit returns false. 0 after the scan, -2 when the file cannot be opened.
+// visit returns false. 0 after the scan, -2 when the file cannot be opened or
+// a read fails (the records before it were visited).
 int scan_records(const char* lock_path, const char* data_path, std::size_t record_size,
                  const std::function<bool(long k, void* record)>& visit);
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <vector>
@@ -45,6 +46,13 @@ TEST_F(RecordFileEngineTest, ScanSeesWholeRecordsOnly) {
     write_file(lock, "");
     all();
     EXPECT_EQ(result, STORE_LOCK_BUSY);
+}
+
+TEST_F(RecordFileEngineTest, ScanReportsAReadThatFails) {
+    // A FIFO opens for reading and writing but refuses positioned reads.
+    ASSERT_EQ(::mkfifo(data.c_str(), 0600), 0);
+    all();
+    EXPECT_EQ(result, STORE_CANNOT_OPEN);
 }
 
 TEST_F(RecordFileEngineTest, RewriteChangesDropsAndAppends) {
