@@ -63,9 +63,10 @@ int scan_lines(const char* lock_path, const char* data_path, std::size_t line_si
     LineReader reader(data.get(), line_size);
     while (reader.next()) {
         if (reader.overlong()) continue;
-        if (!visit(reader.line())) break;
+        if (!visit(reader.line())) return STORE_OK;
     }
-    return STORE_OK;
+    // A read that failed part way is no end of file: the caller saw only part.
+    return std::ferror(data.get()) != 0 ? STORE_CANNOT_OPEN : STORE_OK;
 }
 
 void LineOutput::write(const char* text) {

@@ -28,7 +28,8 @@ constexpr std::size_t LINE_SIZE_LARGE = 10000;
 // Select: refuses with -9 while a writer holds the lock, opens the data file
 // (creating it empty when missing), and hands each line, as read and with its
 // line feed, to visit until visit returns false. 0 after the scan, -2 when the
-// file cannot be opened or created.
+// file cannot be opened or created or a read fails part way (the lines before
+// the failure have been visited).
 int scan_lines(const char* lock_path, const char* data_path, std::size_t line_size,
                const std::function<bool(const char* line)>& visit);
 
