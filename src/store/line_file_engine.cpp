@@ -120,6 +120,23 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     return result;
 }
 
+int append_line(const char* lock_path, const char* data_path, const char* text) {
+    FileLock lock(lock_path);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    PathBuffer path = make_path(data_path);
+    File data(Cu_fopen(path.text, "a+"));
+    if (!data) return STORE_CANNOT_OPEN;
+    bool failed = false;
+    if (std::fseek(data.get(), -1, SEEK_END) == 0) {
+        const int last = std::fgetc(data.get());
+        if (last != '\n' && last != EOF && std::fputc('\n', data.get()) == EOF) failed = true;
+    }
+    if (std::fputs(text, data.get()) == EOF) failed = true;
+    if (std::fflush(data.get()) != 0 || std::ferror(data.get()) != 0) failed = true;
+    if (std::fclose(data.release()) != 0) failed = true;
+    return failed ? STORE_CANNOT_OPEN : STORE_OK;
+}
+
 // ---- fields ----------------------------------------------------------------
 
 bool LineFields::next(const char*& start, std::size_t& length) {

@@ -60,6 +60,13 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
                   const std::function<LineVerdict(const char* line, LineOutput& out)>& each_line,
                   const std::function<int(LineOutput& out)>& at_end);
 
+// Writer that only adds a line at the end (logs, one-line replies): takes the
+// lock (-9 when busy), opens the data file for appending (creating it), ends
+// a last line that lacks its line feed, and writes text. The file is not
+// rewritten, so the cost does not grow with the file. 0, or -2 when the file
+// cannot be opened or fully written.
+int append_line(const char* lock_path, const char* data_path, const char* text);
+
 // Cuts the comma-terminated fields of one line in order. A field that is not
 // followed by its comma makes the line unusable (the caller skips it).
 // Commas that are second bytes of two-byte characters do not end a field.

@@ -42,14 +42,7 @@ const char* format_reply(LineBuilder& builder, const LINE_RES_TXT& record) {
 
 int append_reply(const ReplyPaths& paths) {
     LineBuilder builder;
-    const char* new_line = format_reply(builder, sLINE_RES_TXT);
-    return rewrite_lines(
-        paths.lock, paths.data, LINE_SIZE_LARGE,
-        [](const char*, LineOutput&) { return LineVerdict::keep; },
-        [&](LineOutput& out) {
-            out.write(new_line);
-            return STORE_OK;
-        });
+    return append_line(paths.lock, paths.data, format_reply(builder, sLINE_RES_TXT));
 }
 
 int select_reply(const ReplyPaths& paths) {

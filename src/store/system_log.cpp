@@ -62,6 +62,7 @@ int select_log(const LogPaths& paths, long position) {
     return STORE_OK;
 }
 
+// Delete (3) or update (4) of the position-th line.
 int write_log(const LogPaths& paths, long position, int sql_mode) {
     const std::string new_line = log_line(sSYSTEM_LOG);
     long n = 0;
@@ -69,20 +70,14 @@ int write_log(const LogPaths& paths, long position, int sql_mode) {
     return rewrite_lines(
         paths.lock, paths.data, LINE_SIZE_SMALL,
         [&](const char*, LineOutput& out) {
-            if (sql_mode != 2 && ++n == position) {
+            if (++n == position) {
                 matched = true;
                 if (sql_mode == 4) out.write(new_line.c_str());
                 return LineVerdict::drop;
             }
             return LineVerdict::keep;
         },
-        [&](LineOutput& out) {
-            if (sql_mode == 2) {
-                out.write(new_line.c_str());
-                return STORE_OK;
-            }
-            return matched ? STORE_OK : STORE_NOTHING_TO_CHANGE;
-        });
+        [&](LineOutput&) { return matched ? STORE_OK : STORE_NOTHING_TO_CHANGE; });
 }
 
 }  // namespace
@@ -93,6 +88,8 @@ int Fio_SYSTEM_LOG(long in_position, int sql_mode) {
     if (!log_paths(paths)) return STORE_CANNOT_OPEN;
     const long position = in_position < 1 ? 1 : in_position;
     if (sql_mode == 1) return select_log(paths, position);
+    // The log grows without bound: an insert adds its line, it does not copy the file.
+    if (sql_mode == 2) return append_line(paths.lock, paths.data, log_line(sSYSTEM_LOG).c_str());
     return write_log(paths, position, sql_mode);
 }
 

@@ -87,6 +87,18 @@ TEST_F(LineFileEngineTest, OverlongLinesAreNeitherReadInPiecesNorSplit) {
     EXPECT_EQ(select_all().size(), 1u);
 }
 
+TEST_F(LineFileEngineTest, AppendAddsAtTheEndWithoutRewriting) {
+    ASSERT_EQ(append_line(lock.c_str(), data.c_str(), "a,1,\n"), STORE_OK);  // creates the file
+    EXPECT_EQ(read_file(data), "a,1,\n");
+    write_file(data, "a,1,\nb,2,");  // a last line without its line feed
+    ASSERT_EQ(append_line(lock.c_str(), data.c_str(), "c,3,\n"), STORE_OK);
+    EXPECT_EQ(read_file(data), "a,1,\nb,2,\nc,3,\n");
+    EXPECT_FALSE(exists(lock));
+    write_file(lock, "");
+    EXPECT_EQ(append_line(lock.c_str(), data.c_str(), "d,4,\n"), STORE_LOCK_BUSY);
+    EXPECT_EQ(read_file(data), "a,1,\nb,2,\nc,3,\n");
+}
+
 TEST_F(LineFileEngineTest, AFailedResultLeavesTheDataFileAsItWas) {
     write_file(data, "a,1,\n");
     const int failed = rewrite_lines(
