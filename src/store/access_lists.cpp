@@ -114,27 +114,11 @@ int write_acl(const ListPaths& paths, int sql_mode) {
     }
     const std::string new_line = builder.line();
     AclLine entry;
-    bool matched = false;
-    return rewrite_lines(
-        paths.lock, paths.data, LINE_SIZE_SMALL,
-        [&](const char* line, LineOutput& out) {
-            if (!entry.parse(line)) return LineVerdict::drop;
-            if (!matched && key.matches(entry)) {
-                matched = true;
-                if (sql_mode == MODE_UPDATE) {
-                    out.write(new_line.c_str());
-                    return LineVerdict::drop;
-                }
-                if (sql_mode == MODE_DELETE) return LineVerdict::drop;
-            }
-            return LineVerdict::keep;
-        },
-        [&](LineOutput& out) {
-            if (sql_mode != MODE_INSERT) return matched ? STORE_OK : STORE_NOTHING_TO_CHANGE;
-            if (matched) return STORE_NOTHING_TO_CHANGE;
-            out.write(new_line.c_str());
-            return STORE_OK;
-        });
+    return rewrite_keyed(paths.lock, paths.data, LINE_SIZE_SMALL, sql_mode, new_line.c_str(),
+                         {true, STORE_NOTHING_TO_CHANGE}, [&](const char* line) {
+                             if (!entry.parse(line)) return LineMatch::malformed;
+                             return key.matches(entry) ? LineMatch::match : LineMatch::other;
+                         });
 }
 
 // ---- user_g.mst and group.mst: numbered lists in ascending order --------------

@@ -55,26 +55,13 @@ int write_confirmation(const ConfirmPaths& paths, int sql_mode) {
     LineBuilder builder;
     const char* new_line =
         builder.text(key.USER_ID).number(key.CONFIRM_LEVEL).text(key.USER_NAME).line();
-    bool matched = false;
-    return rewrite_lines(
-        paths.lock, paths.data, LINE_SIZE_LARGE,
-        [&](const char* line, LineOutput& out) {
-            CONFIRM_TXT100 record;
-            if (!parse_confirm(line, record)) return LineVerdict::drop;
-            if (std::strcmp(record.USER_ID, key.USER_ID) != 0) return LineVerdict::keep;
-            matched = true;
-            if (sql_mode == MODE_INSERT) return LineVerdict::keep;
-            if (sql_mode == MODE_UPDATE) out.write(new_line);
-            return LineVerdict::drop;
-        },
-        [&](LineOutput& out) {
-            if (sql_mode == MODE_INSERT) {
-                if (matched) return STORE_NOTHING_TO_CHANGE;
-                out.write(new_line);
-                return STORE_OK;
-            }
-            return matched ? STORE_OK : STORE_NOT_FOUND;
-        });
+    return rewrite_keyed(paths.lock, paths.data, LINE_SIZE_LARGE, sql_mode, new_line,
+                         {false, STORE_NOT_FOUND}, [&](const char* line) {
+                             CONFIRM_TXT100 record;
+                             if (!parse_confirm(line, record)) return LineMatch::malformed;
+                             return std::strcmp(record.USER_ID, key.USER_ID) == 0 ? LineMatch::match
+                                                                                 : LineMatch::other;
+                         });
 }
 
 }  // namespace

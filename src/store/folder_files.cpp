@@ -70,28 +70,13 @@ int select_setting(const FolderPaths& paths, const char* key, char* value, std::
 
 int write_setting(const FolderPaths& paths, int sql_mode, const char* key, const char* value) {
     const std::string new_line = LineBuilder().text(key).text(value != nullptr ? value : "").line();
-    bool matched = false;
     Setting setting;
-    return rewrite_lines(
-        paths.lock, paths.data, LINE_SIZE_LARGE,
-        [&](const char* line, LineOutput& out) {
-            if (!setting.parse(line)) return LineVerdict::drop;
-            if (std::strcmp(setting.key.get(), key) == 0) {
-                matched = true;
-                if (sql_mode == MODE_UPDATE) {
-                    out.write(new_line.c_str());
-                    return LineVerdict::drop;
-                }
-                if (sql_mode == MODE_DELETE) return LineVerdict::drop;
-            }
-            return LineVerdict::keep;
-        },
-        [&](LineOutput& out) {
-            if (sql_mode != MODE_INSERT) return matched ? STORE_OK : STORE_NOT_FOUND;
-            if (matched) return STORE_NOTHING_TO_CHANGE;
-            out.write(new_line.c_str());
-            return STORE_OK;
-        });
+    return rewrite_keyed(paths.lock, paths.data, LINE_SIZE_LARGE, sql_mode, new_line.c_str(),
+                         {false, STORE_NOT_FOUND}, [&](const char* line) {
+                             if (!setting.parse(line)) return LineMatch::malformed;
+                             return std::strcmp(setting.key.get(), key) == 0 ? LineMatch::match
+                                                                             : LineMatch::other;
+                         });
 }
 
 // ---- info.txt and defo.txt ----------------------------------------------------

@@ -7,6 +7,7 @@
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/lock.h"
+#include "store/store_modes.h"
 #include "util/bytes.h"
 
 namespace {
@@ -107,6 +108,11 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
                               std::ferror(temp.get()) != 0 || std::fclose(temp.release()) != 0;
     if (result == STORE_OK && (read_failed || write_failed)) result = STORE_CANNOT_OPEN;
 
+    return finish_rewrite(data_path, result);
+}
+
+int finish_rewrite(const char* data_path, int result) {
+    PathBuffer temp_path = make_path(data_path, ".tmp");
     if (result == STORE_OK) {
         // One rename over the data file: at every moment either the old or the
         // new file is complete under the data file's name.
@@ -118,6 +124,31 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
         Cu_remove(temp_path.text);
     }
     return result;
+}
+
+int rewrite_keyed(const char* lock_path, const char* data_path, std::size_t line_size, int sql_mode,
+                  const char* new_line, KeyedChange change,
+                  const std::function<LineMatch(const char* line)>& match) {
+    bool matched = false;
+    return rewrite_lines(
+        lock_path, data_path, line_size,
+        [&](const char* line, LineOutput& out) {
+            const LineMatch seen = match(line);
+            if (seen == LineMatch::malformed) return LineVerdict::drop;
+            if (seen == LineMatch::other || (matched && change.first_only)) return LineVerdict::keep;
+            matched = true;
+            if (sql_mode == MODE_INSERT) return LineVerdict::keep;
+            if (sql_mode == MODE_UPDATE) out.write(new_line);
+            return LineVerdict::drop;
+        },
+        [&](LineOutput& out) {
+            if (sql_mode == MODE_INSERT) {
+                if (matched) return STORE_NOTHING_TO_CHANGE;
+                out.write(new_line);
+                return STORE_OK;
+            }
+            return matched ? STORE_OK : change.miss_result;
+        });
 }
 
 int append_line(const char* lock_path, const char* data_path, const char* text) {

@@ -60,6 +60,28 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
                   const std::function<LineVerdict(const char* line, LineOutput& out)>& each_line,
                   const std::function<int(LineOutput& out)>& at_end);
 
+// The last step of every rewrite, line or record: with result 0 the ".tmp"
+// sibling replaces data_path by one rename() (-2 when that fails); otherwise
+// the temporary file goes and the data file stays as it was. Returns the result.
+int finish_rewrite(const char* data_path, int result);
+
+// How a keyed writer sees one line of its file.
+enum class LineMatch { malformed, other, match };
+
+// Which lines a keyed update or delete changes, and its result when none matched.
+struct KeyedChange {
+    bool first_only;  // only the first matching line, or every one
+    int miss_result;  // STORE_NOT_FOUND or STORE_NOTHING_TO_CHANGE, as the file's operations say
+};
+
+// The insert / delete / update of files keyed by a field of their lines:
+// insert (MODE_INSERT) appends new_line unless a line matches (-3, file
+// unchanged); delete leaves matching lines out; update writes new_line in their
+// place. Malformed lines vanish. Other modes are not for this writer.
+int rewrite_keyed(const char* lock_path, const char* data_path, std::size_t line_size, int sql_mode,
+                  const char* new_line, KeyedChange change,
+                  const std::function<LineMatch(const char* line)>& match);
+
 // Writer that only adds a line at the end (logs, one-line replies): takes the
 // lock (-9 when busy), opens the data file for appending (creating it), ends
 // a last line that lacks its line feed, and writes text. The file is not

@@ -189,28 +189,12 @@ int Fio_ADD_FILE_TXT(long in_folder_no, int sql_mode) {
     LineBuilder builder;
     const char* new_line =
         builder.number(key.SEL_NO).number(key.SUB_NO).text(key.FILE_NAME).line();
-    bool matched = false;
-    return rewrite_lines(
-        lock_path, data_path, LINE_SIZE_LARGE,
-        [&](const char* line, LineOutput& out) {
-            ADD_FILE record;
-            if (!parse_add_file(line, record)) {
-                return LineVerdict::drop;
-            }
-            if (!same_key(record, key)) return LineVerdict::keep;
-            matched = true;
-            if (sql_mode == MODE_INSERT) return LineVerdict::keep;
-            if (sql_mode == MODE_UPDATE) out.write(new_line);
-            return LineVerdict::drop;
-        },
-        [&](LineOutput& out) {
-            if (sql_mode == MODE_INSERT) {
-                if (matched) return STORE_NOTHING_TO_CHANGE;
-                out.write(new_line);
-                return STORE_OK;
-            }
-            return matched ? STORE_OK : STORE_NOT_FOUND;
-        });
+    return rewrite_keyed(lock_path, data_path, LINE_SIZE_LARGE, sql_mode, new_line,
+                         {false, STORE_NOT_FOUND}, [&](const char* line) {
+                             ADD_FILE record;
+                             if (!parse_add_file(line, record)) return LineMatch::malformed;
+                             return same_key(record, key) ? LineMatch::match : LineMatch::other;
+                         });
 }
 
 // ---- moving an upload into place ---------------------------------------------

@@ -178,16 +178,7 @@ int rewrite_records_locked(const char* data_path, std::size_t record_size,
     temp = RecordFile();
     data = RecordFile();
 
-    temp_path = make_path(data_path, ".tmp");
-    if (result == STORE_OK) {
-        PathBuffer target = make_path(data_path);
-        if (Cu_rename(temp_path.text, target.text) != 0) result = STORE_CANNOT_OPEN;
-    }
-    if (result != STORE_OK) {
-        temp_path = make_path(data_path, ".tmp");
-        Cu_remove(temp_path.text);
-    }
-    return result;
+    return finish_rewrite(data_path, result);
 }
 
 int rewrite_records(const char* lock_path, const char* data_path, std::size_t record_size,
