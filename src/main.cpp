@@ -1,7 +1,6 @@
 // wbbs.cgi: one process per HTTP request. Loads the configuration and the
 // messages, parses the request, and runs the screen or action named by JOB.
 
-#include <array>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,9 @@
 #include "request/page_frame.h"
 #include "request/request_state.h"
 #include "request/session.h"
+#include "screens/folder_frames.h"
+#include "screens/folder_settings.h"
+#include "screens/message_list.h"
 #include "store/folder_tree.h"
 #include "store/personal_settings.h"
 #include "store/system_log.h"
@@ -27,8 +29,30 @@ namespace {
 constexpr const char* kVersion = "Ver3.19";
 constexpr const char* kOperatingSystem = "WWW ServerOS Linux(x86)";
 
-// Rows are added with the handlers they run.
-constexpr std::array<DispatchRow, 0> kJobTable{};
+// Each row runs its handlers in order; a JOB that matches no row prints nothing.
+constexpr DispatchRow kJobTable[] = {
+    {"BG1_DL", [] { b_BG_DL(1); }},
+    {"BG2_DL", [] { b_BG_DL(2); }},
+    {"BG3_DL", [] { b_BG_DL(3); }},
+    {"BG4_DL", [] { b_BG_DL(4); }},
+    {"ATDL", [] { b_ATDL(); }},
+    {"ROOM", [] { b_ROOM(); }},
+    {"NRROOM", [] { b_ROOM(); }},
+    {"FRM221", [] { b_FRM221(); }},
+    {"FRM222", [] { b_FRM222(); }},
+    {"SET_CONFIG", [] { b_SET_CONFIG(); }},
+    {"SET_CONFIGWR",
+     [] {
+         b_SET_CONFIGWR();
+         b_SET_DIR_CONFIG(cgi_FOLDER_NO);  // the form shows what was saved
+         b_SET_CONFIG();
+     }},
+    {"USER_DISP_DEFWR",
+     [] {
+         b_USER_DISP_DEFWR();
+         b_FRM222();
+     }},
+};
 
 void clear_request_state() {
     // Static storage starts zeroed; this states the start of a request explicitly.
@@ -172,6 +196,8 @@ void serve_request() {
 
     if (session == SessionOutcome::password_login) record_login();
 
+    // A settings file that cannot be read leaves the defaults: the folder still opens.
+    b_SET_DIR_CONFIG(cgi_FOLDER_NO);
     run_dispatch(cgi_JOB, kJobTable);
     cgi_free();
 }

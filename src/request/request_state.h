@@ -2,6 +2,7 @@
 // handlers, never freed.
 #pragma once
 
+#include "store/folder_files.h"
 #include "store/folder_tree.h"
 #include "store/users.h"
 
@@ -21,6 +22,9 @@ extern long ACL_LEVEL;
 // module records, do not disturb them.
 extern TREE_DATA G_TREE_DATA;
 extern USER_MST G_USER_MST;
+
+// The folder's board settings, loaded for every request once the access level is known.
+extern DIR_CONFIG G_DIR_CONFIG;
 
 // The body of the message being shown, composed, posted or searched.
 constexpr int WRITE_DATA_SIZE = 104000;

@@ -156,6 +156,17 @@ int Fio_DIR_CONFIG(long in_folder_no, int sql_mode, const char* in_buff, char* o
     return write_setting(paths, sql_mode, key.c_str(), out_buff);
 }
 
+int Fio_DIR_CONFIG_EACH(long in_folder_no,
+                        const std::function<void(const char* key, const char* value)>& each) {
+    FolderPaths paths;
+    if (!folder_paths(paths, in_folder_no, "dir.cnf", "dir_cnf.chk")) return STORE_CANNOT_OPEN;
+    Setting setting;
+    return scan_lines(paths.lock, paths.data, LINE_SIZE_LARGE, [&](const char* line) {
+        if (setting.parse(line)) each(setting.key.get(), setting.value.get());
+        return true;
+    });
+}
+
 int Fio_INFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_size) {
     return folder_text(in_folder_no, sql_mode, in_buff, in_size, "info.txt", "info.chk");
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 
 // Size of the fields that hold info.txt and defo.txt (4001 bytes and the NUL).
 constexpr std::size_t FOLDER_TEXT_SIZE = 4002;
@@ -22,6 +24,42 @@ template <std::size_t N>
 int Fio_DIR_CONFIG(long in_folder_no, int sql_mode, const char* in_buff, char (&out_buff)[N]) {
     return Fio_DIR_CONFIG(in_folder_no, sql_mode, in_buff, out_buff, N);
 }
+
+// A folder's board settings: dir.cnf's keys of the same names, and the two
+// folder texts. Filled by the screens' loader for every request.
+struct DIR_CONFIG {
+    int32_t ATTACH_MAX;      // attachment slots per message; 0 none
+    char INFO[FOLDER_TEXT_SIZE];
+    char DEFO[FOLDER_TEXT_SIZE];
+    int32_t REWRITE_FLG;     // 2: writers may edit their own messages
+    int32_t RES_PERMIT_FLG;  // 1: replies refused
+    int32_t TIME_LIMIT_FLG;  // default lifetime in months; 0 none
+    int32_t DATETIME;        // 1: dates without the time in the lists
+    int32_t WRITER_ID;       // 0: the writer's id is shown
+    int32_t HTML_MODE;       // default text mode of a new message
+    int32_t CONFIRM;         // 0 none, 1 the writer chooses, 2 always
+    int32_t LINE_RES;        // 1: one-line replies offered
+    int32_t NICK_NAME;       // 1: the writer types a name
+    char RES_HEADER[82];     // reply title prefix
+    char TITLEPIC[252];      // picture file names, bare, in the folder's "fcg"
+    char BACKPIC1[252];
+    char BACKPIC2[252];
+    char BACKPIC3[252];
+    char FONTCOLOR1[8];      // six hexadecimal digits, no '#'
+    char FONTCOLOR2[8];
+    char FONTCOLOR3[8];
+    char RESFONTCOLOR2[8];
+    char RESFONTCOLOR3[8];
+    char FRAMESET1[8];       // row heights of the folder's frames
+    char FRAMESET2[8];
+    char FRAMESET3[8];
+};
+
+// Every setting line of dir.cnf, in file order, as key and value (a line
+// without both commas is passed over). The file is created empty when
+// missing. 0; -9 lock held; -2 cannot be opened or read.
+int Fio_DIR_CONFIG_EACH(long in_folder_no,
+                        const std::function<void(const char* key, const char* value)>& each);
 
 // 1 select: the whole file (created empty when missing) into in_buff, cut
 // without splitting a character to in_size - 1 bytes, NUL-terminated; 0.

@@ -16,6 +16,7 @@
 
 #include "config/sysinfo.h"
 #include "store/installation_builder.h"
+#include "store/session_keys.h"
 #include "util/bytes.h"
 
 namespace fs = std::filesystem;
@@ -138,6 +139,20 @@ bool CgiInstallation::data_file_exists(const std::string& relative) const {
 
 std::string CgiInstallation::read_data_file(const std::string& relative) const {
     return read_whole_file((fs::path(data_dir_) / relative).string());
+}
+
+void CgiInstallation::use_store() const { copy_field(SYSINFO.DATA_FILE_PATH, data_dir_.c_str()); }
+
+std::string CgiInstallation::session(const std::string& uid, int key1, int key2) const {
+    use_store();
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    sMST_SKEY.SKEY1 = key1;
+    sMST_SKEY.SKEY2 = key2;
+    copy_field(sMST_SKEY.USER_ID, uid.c_str());
+    if (Fio_MST_SKEY(uid.c_str(), 4) != 0 && Fio_MST_SKEY(uid.c_str(), 2) != 0) {
+        ADD_FAILURE() << "cannot store the session keys of " << uid;
+    }
+    return "uid=" + uid + "&SKEY1=" + std::to_string(key1) + "&SKEY2=" + std::to_string(key2);
 }
 
 void CgiInstallation::build(const std::string& description) const {

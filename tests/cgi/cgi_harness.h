@@ -60,6 +60,13 @@ public:
     // into the data directory; a description that fails fails the test.
     void build(const std::string& description) const;
 
+    // Points the store of this test process at the installation's data, so a
+    // test can write messages and marks with the store's own calls.
+    void use_store() const;
+    // Stores a known session key pair for uid (who must exist) and returns the
+    // query text that carries it: "uid=<uid>&SKEY1=<key1>&SKEY2=<key2>".
+    std::string session(const std::string& uid, int key1 = 1234567, int key2 = 7654321) const;
+
     void write_data_file(const std::string& relative, const std::string& content);
     bool data_file_exists(const std::string& relative) const;
     std::string read_data_file(const std::string& relative) const;
