@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -500,6 +502,141 @@ int select_message(const FolderPaths& paths) {
     return STORE_OK;
 }
 
+// Thread number of record k, read alone; false when it cannot be read whole.
+bool thread_no_at(const RecordFile& file, long k, int32_t& thread) {
+    const off_t offset = static_cast<off_t>(k) * static_cast<off_t>(RECORD) +
+                         static_cast<off_t>(offsetof(BBS_IDX, BBS_G_NO));
+    for (;;) {
+        const ssize_t n = ::pread(file.fd(), &thread, sizeof thread, offset);
+        if (n < 0 && errno == EINTR) continue;
+        return n == static_cast<ssize_t>(sizeof thread);
+    }
+}
+
+// A search ends on a window of this many records, read with one call; thread
+// batches are read on in blocks that start this size and grow for a long thread.
+constexpr long THREAD_WINDOW = 64;
+
+// Where thread `thread` stands in "bbs4.idx" (count records), found on the
+// order the writers keep there: threads by ascending thread number. One probe
+// where the numbers at the ends put the thread, probes in growing steps from
+// there until the thread is passed, then halving, until a probe meets the
+// thread or the range is a window: [from, to) then holds a record of the
+// thread if it is in the order at all. A few probes of one number each, since
+// thread numbers grow about evenly through the file; no more than about two
+// binary searches when they do not. False when the ends already rule the
+// thread out or a read fails.
+bool find_thread_window(const RecordFile& file, long count, int32_t thread, long& from, long& to) {
+    if (count <= 0) return false;
+    long lo = 0;
+    long hi = count - 1;
+    int32_t at_lo = 0;
+    int32_t at_hi = 0;
+    if (!thread_no_at(file, lo, at_lo) || at_lo > thread) return false;
+    long hit = at_lo == thread ? lo : -1;
+    if (hit < 0 && (!thread_no_at(file, hi, at_hi) || at_hi < thread)) return false;
+    if (hit < 0 && at_hi == thread) hit = hi;
+
+    // Keeps at_lo < thread < at_hi; true when the probe met the thread.
+    auto probe = [&](long k) {
+        int32_t at = 0;
+        if (!thread_no_at(file, k, at)) return false;
+        if (at == thread) {
+            hit = k;
+        } else if (at < thread) {
+            lo = k;
+            at_lo = at;
+        } else {
+            hi = k;
+            at_hi = at;
+        }
+        return true;
+    };
+    if (hit < 0 && hi - lo > THREAD_WINDOW) {
+        const int64_t estimate =
+            (static_cast<int64_t>(thread) - at_lo) * (hi - lo) / (static_cast<int64_t>(at_hi) - at_lo);
+        long k = lo + static_cast<long>(estimate);
+        if (k <= lo) k = lo + 1;
+        if (k >= hi) k = hi - 1;
+        if (!probe(k)) return false;
+        const bool upward = lo == k;
+        for (long step = THREAD_WINDOW; hit < 0 && hi - lo > THREAD_WINDOW; step *= 2) {
+            const long next = upward ? lo + step : hi - step;
+            if (next <= lo || next >= hi) break;
+            if (!probe(next)) return false;
+            if (upward ? lo != next : hi != next) break;  // passed it
+        }
+    }
+    while (hit < 0 && hi - lo > THREAD_WINDOW) {
+        if (!probe(lo + (hi - lo) / 2)) return false;
+    }
+    if (hit < 0) {
+        from = lo + 1;  // the ends are known not to be the thread
+        to = hi;
+    } else {
+        // Mostly the thread's start and its batch in one read.
+        from = hit > THREAD_WINDOW / 2 ? hit - THREAD_WINDOW / 2 : 0;
+        to = from + THREAD_WINDOW < count ? from + THREAD_WINDOW : count;
+    }
+    return from < to;
+}
+
+// Up to 20 records of a thread into sBBS_IDX20 without reading "bbs4.idx"
+// from its start: a search, one read of the window it ends on, a walk back
+// when the thread begins before the window, a read on when it goes past it.
+// True when the batch was read; false when the thread or the start record was
+// not met there (or a read failed), so the caller scans the whole file. Each
+// thread stands in one piece and each message once (the writers keep both;
+// the checker reports a break), so what is found here is what a scan from the
+// start finds.
+bool read_thread_by_search(const RecordFile& file, int32_t thread, int32_t start_sel_no) {
+    const long count = file.count(RECORD);
+    long from = 0;
+    long to = 0;
+    if (!find_thread_window(file, count, thread, from, to)) return false;
+    std::unique_ptr<BBS_IDX[]> block(new BBS_IDX[SCAN_BLOCK]);
+    long have = file.read_block(from, block.get(), to - from, RECORD);
+    if (have != to - from) return false;
+    long at = 0;  // the record in the block
+    while (at < have && block[at].BBS_G_NO != thread) ++at;
+    if (at == have) return false;
+    long next = from + have;  // the record after the block
+    if (at == 0 && from > 0) {
+        long first = from;
+        while (first > 0) {
+            const long back = first > THREAD_WINDOW ? first - THREAD_WINDOW : 0;
+            const long wanted = first - back;
+            if (file.read_block(back, block.get(), wanted, RECORD) != wanted) return false;
+            long i = wanted;
+            while (i > 0 && block[i - 1].BBS_G_NO == thread) --i;
+            first = back + i;
+            if (i > 0) break;
+        }
+        have = 0;
+        next = first;
+    }
+
+    bool started = start_sel_no == 0;
+    int got = 0;
+    long size = THREAD_WINDOW;
+    for (;;) {
+        for (; at < have; ++at) {
+            const BBS_IDX& record = block[at];
+            if (record.BBS_G_NO != thread) return got > 0;
+            if (!started && record.SEL_NO != start_sel_no) continue;
+            started = true;
+            sBBS_IDX20[got++] = record;
+            if (got == BBS_IDX_PAGE) return true;
+        }
+        if (next >= count) return got > 0;
+        have = file.read_block(next, block.get(), size, RECORD);
+        if (have <= 0) return have == 0 && got > 0;
+        at = 0;
+        next += have;
+        if (size < SCAN_BLOCK) size *= 2;
+    }
+}
+
 // The readers' start: the lock only tested, the file created when missing.
 int open_for_reading(long folder_no, int access_mode, RecordFile& file) {
     if (access_mode < FIRST_FILE || access_mode > LAST_FILE) return STORE_NOT_FOUND;
@@ -535,9 +672,12 @@ int Fio_BBS_IDX20(long folder_no, int access_mode, long disp_page) {
     // so a huge page number cannot overflow into a valid position.
     if (page - 1 >= (count + BBS_IDX_PAGE - 1) / BBS_IDX_PAGE) return STORE_NOT_FOUND;
     const long first = (page - 1) * BBS_IDX_PAGE;
-    int got = 0;
-    while (got < BBS_IDX_PAGE && file.read_at(first + got, &sBBS_IDX20[got], RECORD)) ++got;
-    if (got < BBS_IDX_PAGE) std::memset(&sBBS_IDX20[got], 0, RECORD);  // a torn read
+    const long got = file.read_block(first, sBBS_IDX20, BBS_IDX_PAGE, RECORD);
+    if (got < 0) {
+        std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
+        return STORE_NOT_FOUND;
+    }
+    if (got < BBS_IDX_PAGE) std::memset(&sBBS_IDX20[got], 0, RECORD);  // a torn tail read
     return got > 0 ? STORE_OK : STORE_NOT_FOUND;
 }
 
@@ -554,6 +694,13 @@ int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no) {
     RecordFile file;
     const int opened = open_for_reading(folder_no, 4, file);
     if (opened != STORE_OK) return opened;
+    if (in_g_no <= INT32_MAX && start_sel_no <= INT32_MAX &&
+        read_thread_by_search(file, static_cast<int32_t>(in_g_no), static_cast<int32_t>(start_sel_no))) {
+        return STORE_OK;
+    }
+    // Not found where the order puts it: a thread placed out of order, a
+    // start record elsewhere, or no such thread. The whole file decides.
+    std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
     bool started = false;
     int got = 0;
     const bool scanned = scan_open_file(file, 0, [&](long, const BBS_IDX& record) {

@@ -95,6 +95,9 @@ long Fio_BBS_IDX_MAXCOUNT(long folder_no, int access_mode);
 // at the thread's first record (start_sel_no 0) or at the record of
 // start_sel_no, stopping at another thread's record. 0 when the start was
 // found; -1 otherwise (also for in_g_no below 1 or start_sel_no below 0); -2; -9.
+// The thread is looked up by its number in the file's order, a few reads
+// whatever the folder's size; the file is read from its start only when that
+// fails (a thread out of order, a start record elsewhere, no such thread).
 int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no);
 
 // Recounts RES_COUNT of every root in bbs2.idx and bbs3.idx as the records of

@@ -1,5 +1,6 @@
 #include "store/read_marks.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "store/data_paths.h"
@@ -107,17 +108,39 @@ int batch_entries() {
     return n;
 }
 
+// Marks this near each other are read with one call: reading the few marks
+// between them costs less than another call.
+constexpr long MARK_CLUSTER = 2048;
+
+// The wanted marks in ascending order, each run of near ones with one pread
+// (a page of numbers in a row is one read). No mapping of the file: other
+// processes cut it in place, and a read simply comes back short.
 int select_batch(const MarkPaths& paths) {
     if (lock_is_busy(paths.lock)) return STORE_LOCK_BUSY;
     RecordFile file;
     if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
     const long marks = file.count(MARK_SIZE);
     const int entries = batch_entries();
+    int wanted[READ_INDEX_BATCH];
+    int count = 0;
     for (int i = 0; i < entries; ++i) {
-        READ_INDEX100& entry = sREAD_INDEX100[i];
-        READ_INDEX mark{};
-        if (entry.SEL_NO < 1 || entry.SEL_NO > marks) continue;
-        if (file.read_at(entry.SEL_NO - 1, &mark, MARK_SIZE)) entry.READ_CHK = mark.READ_CHK;
+        if (sREAD_INDEX100[i].SEL_NO >= 1 && sREAD_INDEX100[i].SEL_NO <= marks) wanted[count++] = i;
+    }
+    std::sort(wanted, wanted + count,
+              [](int a, int b) { return sREAD_INDEX100[a].SEL_NO < sREAD_INDEX100[b].SEL_NO; });
+    READ_INDEX cluster[MARK_CLUSTER];
+    for (int first = 0; first < count;) {
+        const long from = sREAD_INDEX100[wanted[first]].SEL_NO - 1L;
+        int last = first;
+        while (last + 1 < count && sREAD_INDEX100[wanted[last + 1]].SEL_NO - 1L - from < MARK_CLUSTER) ++last;
+        const long span = sREAD_INDEX100[wanted[last]].SEL_NO - from;
+        const long got = file.read_block(from, cluster, span, MARK_SIZE);
+        for (int j = first; j <= last; ++j) {
+            READ_INDEX100& entry = sREAD_INDEX100[wanted[j]];
+            const long at = entry.SEL_NO - 1L - from;
+            if (at < got) entry.READ_CHK = cluster[at].READ_CHK;  // a mark cut meanwhile keeps the entry
+        }
+        first = last + 1;
     }
     return STORE_OK;
 }

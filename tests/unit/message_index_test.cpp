@@ -390,6 +390,88 @@ TEST_F(MessageIndexTest, ThreadBatchesOfTwentyOverlapByOneRecord) {
     EXPECT_TRUE(problems().empty()) << joined(problems());
 }
 
+// What a scan of "bbs4.idx" from its first record gives for a thread batch:
+// the reference the search has to agree with.
+V scanned_batch(const std::vector<BBS_IDX>& four, int thread, int start, bool& found) {
+    V batch;
+    found = false;
+    for (const BBS_IDX& r : four) {
+        if (!found) found = start == 0 ? r.BBS_G_NO == thread : r.SEL_NO == start;
+        if (!found) continue;
+        if (r.BBS_G_NO != thread || batch.size() == 20) break;
+        batch.push_back(r.SEL_NO);
+    }
+    return batch;
+}
+
+V batch_read() {
+    V got;
+    for (const BBS_IDX& r : sBBS_IDX20) {
+        if (r.SEL_NO == 0) break;
+        got.push_back(r.SEL_NO);
+    }
+    return got;
+}
+
+// Threads of uneven length, one of 25 straddling the 256-record block, a
+// long last thread (met at its end, read back to its start), and a reply to
+// a topic removed for good, which stands where the next topic would go and
+// so out of the order of thread numbers.
+TEST_F(MessageIndexTest, ThreadBatchesFoundBySearchMatchAScanFromTheStart) {
+    for (int i = 1; i <= 250; ++i) ASSERT_EQ(post(i % 7 == 0 ? i - 5 : 0), i);
+    ASSERT_EQ(post(0), 251);
+    for (int i = 252; i <= 275; ++i) ASSERT_EQ(post(i % 4 == 0 ? i - 1 : 251), i);
+    ASSERT_EQ(remove(3), 0);  // a topic without replies: gone from bbs4 for good
+    ASSERT_EQ(post(3), 276);
+    for (int i = 277; i <= 290; ++i) ASSERT_EQ(post(0), i);
+    for (int i = 291; i <= 340; ++i) ASSERT_EQ(post(i % 5 == 0 ? i - 2 : 290), i);
+    ASSERT_TRUE(problems().empty()) << joined(problems());
+
+    const std::vector<BBS_IDX> four = index_dump::records(kFolder, 4);
+    auto first_of = [&four](int thread) {
+        long k = 0;
+        while (four[static_cast<std::size_t>(k)].BBS_G_NO != thread) ++k;
+        return k;
+    };
+    ASSERT_LT(first_of(251), 256);
+    ASSERT_GT(first_of(251) + 25, 256);
+    ASSERT_EQ(first_of(277), first_of(3) + 1);  // the reply, before the later topics
+    ASSERT_EQ(first_of(290) + 51, static_cast<long>(four.size()));
+
+    int checked = 0;
+    for (int thread = 1; thread <= 342; ++thread) {
+        bool any = false;
+        const V whole = scanned_batch(four, thread, 0, any);
+        V starts = {0, thread};
+        if (whole.size() == 20) starts.push_back(whole[19]);
+        if (thread == 251 || thread == 290) starts.push_back(whole[7]);
+        if (thread == 4) starts.push_back(290);  // another thread's record
+        for (int start : starts) {
+            bool found = false;
+            const V expected = scanned_batch(four, thread, start, found);
+            EXPECT_EQ(Fio_BBS_IDX_G20(kFolder, thread, start), found ? 0 : -1) << thread << " " << start;
+            EXPECT_EQ(batch_read(), expected) << thread << " " << start;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 680);
+    ASSERT_EQ(Fio_BBS_IDX_G20(kFolder, 3, 0), 0);  // only the reply is left of thread 3
+    EXPECT_EQ(batch_read(), V{276});
+    EXPECT_EQ(Fio_BBS_IDX_G20(kFolder, 3, 3), -1);
+    ASSERT_EQ(Fio_BBS_IDX_G20(kFolder, 290, 0), 0);
+    EXPECT_EQ(sBBS_IDX20[0].SEL_NO, 290);
+    EXPECT_EQ(sBBS_IDX20[19].BBS_G_NO, 290);
+}
+
+TEST_F(MessageIndexTest, PageReadStopsAtATornTail) {
+    for (int i = 1; i <= 21; ++i) ASSERT_EQ(post(0), i);
+    write_file(file(1), read_file(file(1)) + std::string(100, 'x'));
+    ASSERT_EQ(Fio_BBS_IDX20(kFolder, 1, 2), 0);
+    EXPECT_EQ(batch_read(), V{21});
+    const BBS_IDX cleared{};
+    EXPECT_EQ(std::memcmp(&sBBS_IDX20[1], &cleared, sizeof cleared), 0);
+}
+
 TEST_F(MessageIndexTest, AHeldLockStopsReadersAndWritersAlike) {
     example_thread();
     const std::string before = read_file(file(4));

@@ -126,6 +126,29 @@ TEST_F(ReadMarksTest, BatchSelectLeavesEntriesBeyondTheEndAsSet) {
     EXPECT_FALSE(exists(marks_path()));
 }
 
+TEST_F(ReadMarksTest, BatchSelectOfScatteredNumbersReadsEachMark) {
+    std::vector<int32_t> all(6000);
+    for (int n = 1; n <= 6000; ++n) all[n - 1] = n % 3 == 0 ? 1 : 0;
+    put(all);
+    const int32_t wanted[] = {5999, 1, 3, 2049, 3000, 6001, 3, 2050, 4097, 6000, 2048};
+    for (int i = 0; i < 11; ++i) sREAD_INDEX100[i] = {wanted[i], 7};
+    ASSERT_EQ(Fio_READ_INDEX100("alice", 1, 1), STORE_OK);
+    for (int i = 0; i < 11; ++i) {
+        const int32_t n = wanted[i];
+        EXPECT_EQ(sREAD_INDEX100[i].READ_CHK, n > 6000 ? 7 : (n % 3 == 0 ? 1 : 0)) << n;
+    }
+    // A page of numbers in a row.
+    for (int i = 0; i < 20; ++i) sREAD_INDEX100[i] = {5981 + i, 7};
+    ASSERT_EQ(Fio_READ_INDEX100("alice", 1, 1), STORE_OK);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(sREAD_INDEX100[i].READ_CHK, (5981 + i) % 3 == 0 ? 1 : 0) << i;
+
+    // Scans and rewrites of a file of many blocks see every mark once.
+    EXPECT_EQ(Fio_READ_INDEX_COUNT("alice", 1), 2000);
+    ASSERT_EQ(Fio_READ_INDEX("alice", 1, 5000, 3), STORE_OK);
+    all.resize(5000);
+    EXPECT_EQ(marks(), all);
+}
+
 TEST_F(ReadMarksTest, UnsafeUserIdsTouchNoFile) {
     const auto before = [&] {
         std::vector<std::string> names;
