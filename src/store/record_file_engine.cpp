@@ -111,16 +111,25 @@ namespace {
 constexpr long kBlockRecords = 256;
 
 // Calls visit with each whole record of file, in order, until it returns false.
+// The records are those the file holds when the scan starts (one added
+// meanwhile counts as added after the scan), and the block is sized to them:
+// a file of one record (a session key) costs one read into a small buffer, not
+// a large cleared buffer and a second read to find the end. An empty file
+// still gets its read, so that a file that cannot be read is not taken for empty.
 template <class Visit>
 bool for_each_record(const RecordFile& file, std::size_t record_size, Visit visit) {
-    auto block = std::make_unique<char[]>(kBlockRecords * record_size);
+    const long records = file.count(record_size);
+    const long block_records = records < 1 ? 1 : records < kBlockRecords ? records : kBlockRecords;
+    // Not value-initialised: only what a read filled is visited.
+    std::unique_ptr<char[]> block(new char[static_cast<std::size_t>(block_records) * record_size]);
     for (long k = 0;;) {
-        const long got = file.read_block(k, block.get(), kBlockRecords, record_size);
+        const long wanted = records > k && records - k < block_records ? records - k : block_records;
+        const long got = file.read_block(k, block.get(), wanted, record_size);
         if (got < 0) return false;
         for (long i = 0; i < got; ++i, ++k) {
             if (!visit(k, block.get() + static_cast<std::size_t>(i) * record_size)) return true;
         }
-        if (got < kBlockRecords) return true;
+        if (got < wanted || k >= records) return true;
     }
 }
 
