@@ -111,8 +111,8 @@ void header_buttons() {
     }
 }
 
-// The picture and type-map paths of a folder picture setting; false when the
-// setting names no usable file.
+// Sends the picture a folder setting names, typed by its extension; non-zero
+// when nothing was sent (no usable name, no type for it, no file).
 int send_folder_picture(const char* file_name) {
     char picture[DATA_PATH_SIZE];
     char types[DATA_PATH_SIZE];

@@ -98,7 +98,7 @@ void picture_cell(const char* name, const char* current) {
     open_value_cell();
     emit("%s", text(current));
     if (current[0] != '\0') {
-        emit(" <INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", lit(name), msg(219));
+        emit("<INPUT TYPE=\"checkbox\" NAME=\"%s_DEL\" VALUE=\"DEL\">%s", lit(name), msg(219));
     }
     emit("<BR>\n");
     emit("%s<INPUT TYPE=\"FILE\" NAME=\"%s\">\n", msg(9), lit(name));

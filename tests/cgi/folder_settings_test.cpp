@@ -96,7 +96,7 @@ TEST_F(FolderSettingsTest, AdministratorGetsTheFormOthersTheRefusal) {
     EXPECT_TRUE(has(page, "<INPUT TYPE=\"hidden\" name=\"uid\" value=\"admin\">\n"
                           "<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" value=\"1\">\n"
                           "<INPUT TYPE=\"hidden\" name=\"JOB\" value=\"SET_CONFIGWR\">\n"));
-    EXPECT_TRUE(has(page, "ALIGN=\"LEFT\">top.gif <INPUT TYPE=\"checkbox\" NAME=\"TITLEPIC_DEL\" "
+    EXPECT_TRUE(has(page, "ALIGN=\"LEFT\">top.gif<INPUT TYPE=\"checkbox\" NAME=\"TITLEPIC_DEL\" "
                           "VALUE=\"DEL\">Delete<BR>\nNew:<INPUT TYPE=\"FILE\" NAME=\"TITLEPIC\">\n"
                           "</TD>\n"));
 
