@@ -1,5 +1,6 @@
 #include "screens/message_list.h"
 
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +83,34 @@ void paging_button(long mode, long target_page, bool possible, int caption, int 
     emit("</TD>\n");
 }
 
+// One option per page, the last first. A large folder has thousands of
+// pages: the address is escaped once and the options go out in large pieces.
+void page_options(long mode, long page, long pages) {
+    const Safe address = compose("<OPTION VALUE=\"%s?uid=%s&SKEY1=%s&SKEY2=%s&JOB=FRM222&FOLDER_NO=%d&PPage=",
+                                 exe(), url(cgi_uid), url(cgi_SKEY1), url(cgi_SKEY2), cgi_FOLDER_NO);
+    const Safe mode_part = compose("&AC_MODE=%d\"", mode);
+    Safe piece;
+    const std::size_t piece_size = 32 * 1024;
+    piece.html.reserve(piece_size + address.html.size() + mode_part.html.size() + 64);
+    auto number = [&](long n) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+        piece.html.append(digits, static_cast<std::size_t>(end - digits));
+    };
+    for (long p = pages; p >= 1; --p) {
+        piece.html += address.html;
+        number(p);
+        piece.html += mode_part.html;
+        piece.html += p == page ? " SELECTED>" : ">";
+        number(p);
+        piece.html += " Page\n";
+        if (piece.html.size() >= piece_size || p == 1) {
+            emit("%s", piece);
+            piece.html.clear();
+        }
+    }
+}
+
 void list_buttons(long mode, long page, long pages) {
     if (ACL_LEVEL > 1) {
         emit("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST ", exe());
@@ -101,19 +130,10 @@ void list_buttons(long mode, long page, long pages) {
     paging_button(mode, page - 1, page > 1, 306, 307);
     paging_button(mode, page + 1, page < pages, 308, 309);
 
-    // One address per page; the common part is escaped once.
-    const Safe address = compose("%s?uid=%s&SKEY1=%s&SKEY2=%s&JOB=FRM222&FOLDER_NO=%d", exe(), url(cgi_uid),
-                                 url(cgi_SKEY1), url(cgi_SKEY2), cgi_FOLDER_NO);
     emit("<TD>\n");
     emit("<FORM NAME=\"Pjamp\" ACTION=\"%s\" METHOD=POST >\n", exe());
     emit("<SELECT NAME=\"PPage\" onChange=\"setPage(this.options[this.selectedIndex].value)\">\n");
-    for (long p = pages; p >= 1; --p) {
-        if (p == page) {
-            emit("<OPTION VALUE=\"%s&PPage=%d&AC_MODE=%d\" SELECTED>%d Page\n", address, p, mode, p);
-        } else {
-            emit("<OPTION VALUE=\"%s&PPage=%d&AC_MODE=%d\">%d Page\n", address, p, mode, p);
-        }
-    }
+    page_options(mode, page, pages);
     emit("</SELECT>\n");
     emit("</FORM>\n");
     emit("</TD>\n");

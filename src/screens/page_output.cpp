@@ -73,7 +73,8 @@ void put_text(const char* text, std::size_t size) {
     if (capture != nullptr) {
         capture->append(text, size);
     } else {
-        std::fwrite(text, 1, size, stdout);
+        // One process prints one page: nothing else writes to stdout meanwhile.
+        fwrite_unlocked(text, 1, size, stdout);
     }
 }
 

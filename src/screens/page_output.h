@@ -124,20 +124,21 @@ void emit(page_format_detail::PageFormat<std::type_identity_t<Args>...> format,
     using namespace page_format_detail;
     const char* cursor = format.text;
     const char* const end = format.text + format.size;
+    // Prints the fixed text up to the next conversion and steps over it.
     auto next_piece = [&]() {
-        const char* start = cursor;
-        while (cursor < end) {
-            if (cursor[0] == '%' && cursor + 1 < end && cursor[1] == '%') {
-                put_text(start, static_cast<std::size_t>(cursor + 1 - start));
-                cursor += 2;
-                start = cursor;
-                continue;
+        for (;;) {
+            const char* percent = static_cast<const char*>(
+                __builtin_memchr(cursor, '%', static_cast<std::size_t>(end - cursor)));
+            if (percent == nullptr) {
+                put_text(cursor, static_cast<std::size_t>(end - cursor));
+                cursor = end;
+                return;
             }
-            if (cursor[0] == '%') break;
-            ++cursor;
+            put_text(cursor, static_cast<std::size_t>(percent - cursor));
+            cursor = percent + 2;  // the format check saw a character after every '%'
+            if (percent[1] != '%') return;
+            put_text("%", 1);
         }
-        put_text(start, static_cast<std::size_t>(cursor - start));
-        if (cursor < end) cursor += 2;  // over the conversion
     };
     [[maybe_unused]] auto one = [&](const auto& value) {
         next_piece();
