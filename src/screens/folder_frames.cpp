@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "cgi/request_parser.h"
 #include "config/sysinfo.h"
@@ -39,20 +40,6 @@ void frame_line(const char* job, long sel_no, const char* frame) {
     }
 }
 
-// The target of the new-message form in the header frame: the detail frame,
-// the list frame of the two-frame layout, the compose window, or none.
-void new_message_target() {
-    if (G_USER_MST.WRITE_MODE == 1) {
-        if (two_frame_layout()) {
-            emit("TARGET=\"FRM222SEL%d\"", cgi_FOLDER_NO);
-        } else {
-            emit("TARGET=\"FRM223SEL%d\"", cgi_FOLDER_NO);
-        }
-    } else if (G_USER_MST.WRITE_MODE == 2) {
-        emit("TARGET=\"WBWRITE%d\"", cgi_FOLDER_NO);
-    }
-}
-
 void header_buttons() {
     emit("<TD>\n");
     emit("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST TARGET=\"FRM222SEL%d\">\n", exe(),
@@ -62,16 +49,7 @@ void header_buttons() {
     emit("</FORM>\n");
     emit("</TD>\n");
 
-    if (ACL_LEVEL > 1) {
-        emit("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST ", exe());
-        new_message_target();
-        emit(">\n");
-        session_fields("BWRITE_NEW");
-        emit("<TD>\n");
-        emit("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" >\n", msg(300));
-        emit("</FORM>\n");
-        emit("</TD>\n");
-    }
+    new_message_button(false);
 
     const Safe site = attr(SYSINFO.SITE_ID);
     emit("<TD>\n");
@@ -131,7 +109,7 @@ void b_ROOM() {
     if (is_job("BWRITE_NEWWR") || is_job("BWRITE_RESWR") || is_job("BWRITE_REWWR")) {
         emit("<SCRIPT Language=\"JavaScript\">\n");
         emit("<!--\n");
-        emit("window.open(\"%s?JOB=BWRITEWR_FIX2\",\"WBWRITE%d\")\n", exe(), cgi_FOLDER_NO);
+        emit("window.open(\"%s?JOB=BWRITEWR_FIX2\",\"WBWRITE%d\")\n", js(JOB_EXE), cgi_FOLDER_NO);
         emit("// -->\n");
         emit("</SCRIPT>\n");
     }
@@ -189,10 +167,13 @@ void b_FRM221() {
     if (config.INFO[0] != '\0') {
         const bool coloured = config.FONTCOLOR1[0] != '\0';
         if (coloured) emit("<FONT COLOR=\"#%s\">", attr(config.FONTCOLOR1));
-        char info[FOLDER_TEXT_SIZE];
-        copy_field(info, config.INFO);
-        G_CrLf_to_BR(info, sizeof info);
-        emit("%s", html(info));
+        // Each line break grows to "<BR>\n": room for a text of nothing else,
+        // so the end of a long information text is never lost.
+        const std::size_t room = 5 * FOLDER_TEXT_SIZE;
+        std::unique_ptr<char[]> info = std::make_unique<char[]>(room);
+        copy_field(info.get(), room, config.INFO);
+        G_CrLf_to_BR(info.get(), room);
+        emit("%s", html(info.get()));
         if (coloured) emit("</FONT>\n");
     }
     close_page();

@@ -112,20 +112,7 @@ void page_options(long mode, long page, long pages) {
 }
 
 void list_buttons(long mode, long page, long pages) {
-    if (ACL_LEVEL > 1) {
-        emit("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST ", exe());
-        if (G_USER_MST.WRITE_MODE == 1 && !two_frame_layout()) {
-            emit("TARGET=\"FRM223SEL%d\"", cgi_FOLDER_NO);
-        } else if (G_USER_MST.WRITE_MODE == 2) {
-            emit("TARGET=\"WBWRITE%d\"", cgi_FOLDER_NO);
-        }
-        emit(">\n");
-        session_fields("BWRITE_NEW");
-        emit("<TD>\n");
-        emit("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" >\n", msg(300));
-        emit("</FORM>\n");
-        emit("</TD>\n");
-    }
+    new_message_button(true);
 
     paging_button(mode, page - 1, page > 1, 306, 307);
     paging_button(mode, page + 1, page < pages, 308, 309);

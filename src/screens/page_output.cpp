@@ -34,6 +34,34 @@ Safe msg_js(int n) {
     return {quoted};
 }
 
+Safe js(const char* value) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    if (value == nullptr) return {out};
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p != 0; ++p) {
+        // A whole two-byte character goes as it is: its second byte may be
+        // 0x5C, which is no backslash once the page is decoded. A lead byte
+        // without a valid second byte stands alone, so the byte after it is
+        // escaped like any other.
+        if (is_lead_byte(*p) && p[1] >= 0x40 && p[1] <= 0xFC && p[1] != 0x7F) {
+            out += static_cast<char>(p[0]);
+            out += static_cast<char>(p[1]);
+            ++p;
+            continue;
+        }
+        const bool plain = *p >= 0x20 && *p != '\\' && *p != '"' && *p != '\'' && *p != '<' &&
+                           *p != '>' && *p != '&';
+        if (plain) {
+            out += static_cast<char>(*p);
+        } else {
+            out += "\\x";
+            out += hex[*p >> 4];
+            out += hex[*p & 0x0F];
+        }
+    }
+    return {out};
+}
+
 Safe exe() { return attr(JOB_EXE); }
 
 Safe lit(const char* literal) { return {literal}; }

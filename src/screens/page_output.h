@@ -31,6 +31,8 @@ Safe attr(const char* value);
 Safe url(const char* value);
 // A text meant as HTML (folder information, bodies): through the sanitizer.
 Safe html(const char* value);
+// A value inside a quoted JavaScript string of a SCRIPT element.
+Safe js(const char* value);
 // Message n of the message table: the program's own wording, printed as it is.
 Safe msg(int n);
 // Message n made fit for a single-quoted JavaScript string.

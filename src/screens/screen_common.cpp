@@ -5,6 +5,7 @@
 
 #include "cgi/request_parser.h"
 #include "request/request_state.h"
+#include "screens/page_output.h"
 
 long request_number(const char* name, std::size_t size) {
     std::unique_ptr<char[]> value = std::make_unique<char[]>(size);
@@ -14,3 +15,23 @@ long request_number(const char* name, std::size_t size) {
 }
 
 bool two_frame_layout() { return G_USER_MST.BBS_FRAME_MODE == 1; }
+
+void new_message_button(bool in_list_frame) {
+    if (ACL_LEVEL <= 1) return;
+    emit("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST ", exe());
+    if (G_USER_MST.WRITE_MODE == 1) {
+        if (!two_frame_layout()) {
+            emit("TARGET=\"FRM223SEL%d\"", cgi_FOLDER_NO);
+        } else if (!in_list_frame) {
+            emit("TARGET=\"FRM222SEL%d\"", cgi_FOLDER_NO);
+        }
+    } else if (G_USER_MST.WRITE_MODE == 2) {
+        emit("TARGET=\"WBWRITE%d\"", cgi_FOLDER_NO);
+    }
+    emit(">\n");
+    session_fields("BWRITE_NEW");
+    emit("<TD>\n");
+    emit("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" >\n", msg(300));
+    emit("</FORM>\n");
+    emit("</TD>\n");
+}

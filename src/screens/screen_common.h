@@ -12,3 +12,9 @@ long request_number(const char* name, std::size_t size);
 // True when the user sees a folder in two frames (header, and one frame for
 // the list or a message). Any BBS_FRAME_MODE but 1 gives the usual three.
 bool two_frame_layout();
+
+// The new-message button of the header and list frames, for users who may
+// write (level 2 and above). The form opens the compose form where the user's
+// WRITE_MODE says: 1 the detail frame (in two frames the second frame, which a
+// button in that frame reaches without naming it), 2 the compose window.
+void new_message_button(bool in_list_frame);

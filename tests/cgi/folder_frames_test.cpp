@@ -148,6 +148,12 @@ TEST_F(FolderFramesTest, HeaderFrameShowsPicturesColourAndSanitizedInformation) 
               std::string::npos);
     EXPECT_EQ(out.find("alert"), std::string::npos);
     EXPECT_NE(out.find("</FONT>\n</BODY>\n</HTML>\n"), std::string::npos);
+
+    // A text of many short lines grows fivefold in breaks and still shows whole.
+    std::string lines;
+    for (int i = 0; i < 1999; ++i) lines += "x\r";
+    install.write_data_file("5/info.txt", lines + "END");
+    EXPECT_NE(page("reader", "JOB=FRM221").out.find("x<BR>\nEND</FONT>"), std::string::npos);
 }
 
 TEST_F(FolderFramesTest, HostileSettingsNeverBecomeMarkup) {
