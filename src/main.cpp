@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "cgi/request_parser.h"
 #include "config/message_table.h"
@@ -13,9 +14,12 @@
 #include "request/page_frame.h"
 #include "request/request_state.h"
 #include "request/session.h"
+#include "screens/compose_form.h"
 #include "screens/folder_frames.h"
 #include "screens/folder_settings.h"
+#include "screens/message_detail.h"
 #include "screens/message_list.h"
+#include "screens/posting.h"
 #include "store/folder_tree.h"
 #include "store/personal_settings.h"
 #include "store/system_log.h"
@@ -29,6 +33,42 @@ namespace {
 constexpr const char* kVersion = "Ver3.19";
 constexpr const char* kOperatingSystem = "WWW ServerOS Linux(x86)";
 
+// The error page of a failed post or one-line reply: the handler's result
+// chooses the message; a result without a message prints nothing.
+struct ResultMessage {
+    int result;
+    int message;
+};
+
+void result_page(int result, const char* title, std::span<const ResultMessage> table) {
+    for (const ResultMessage& row : table) {
+        if (row.result == result) {
+            G_ErrMessage(title, STRDEF.Message[row.message]);
+            return;
+        }
+    }
+}
+
+constexpr ResultMessage kPostingResults[] = {{1, 8},    {2, 400}, {3, 433}, {4, 258}, {5, 431},
+                                             {-1, 11},  {-2, 12}, {-3, 13}, {-8, 450}, {-9, 19}};
+constexpr ResultMessage kLineReplyResults[] = {{1, 8},   {2, 234}, {3, 257}, {4, 258}, {5, 431},
+                                               {-1, 11}, {-2, 12}, {-3, 13}, {-9, 19}};
+
+void posting_result(int type) {
+    const int result = b_BWRITEWR(type);
+    if (result != 0) {
+        result_page(result, "", kPostingResults);
+        return;
+    }
+    // A post from the compose window reloads the whole folder (which also
+    // closes the window); otherwise a page says it is done.
+    if (type != 4 && G_USER_MST.WRITE_MODE == 2) {
+        b_ROOM();
+    } else {
+        b_BWRITEWR_FIX();
+    }
+}
+
 // Each row runs its handlers in order; a JOB that matches no row prints nothing.
 constexpr DispatchRow kJobTable[] = {
     {"BG1_DL", [] { b_BG_DL(1); }},
@@ -40,12 +80,34 @@ constexpr DispatchRow kJobTable[] = {
     {"NRROOM", [] { b_ROOM(); }},
     {"FRM221", [] { b_FRM221(); }},
     {"FRM222", [] { b_FRM222(); }},
+    {"FRM223", [] { b_FRM223(); }},
     {"SET_CONFIG", [] { b_SET_CONFIG(); }},
     {"SET_CONFIGWR",
      [] {
          b_SET_CONFIGWR();
          b_SET_DIR_CONFIG(cgi_FOLDER_NO);  // the form shows what was saved
          b_SET_CONFIG();
+     }},
+    {"BWRITE_NEW", [] { b_BWRITE(1); }},
+    {"BWRITE_RES", [] { b_BWRITE(2); }},
+    {"BWRITE_REW", [] { b_BWRITE(3); }},
+    {"BWRITE_NEWWR", [] { posting_result(1); }},
+    {"BWRITE_RESWR", [] { posting_result(2); }},
+    {"BWRITE_REWWR", [] { posting_result(3); }},
+    {"BWRITE_DELWR", [] { posting_result(4); }},
+    {"CONFIRMWR",
+     [] {
+         b_CONFIRMWR();
+         b_FRM223();
+     }},
+    {"LINE_RESWR",
+     [] {
+         const int result = b_LINE_RESWR();
+         if (result == 0) {
+             b_FRM223();
+         } else {
+             result_page(result, STRDEF.Message[233], kLineReplyResults);
+         }
      }},
     {"USER_DISP_DEFWR",
      [] {
@@ -172,6 +234,9 @@ void serve_request() {
         cgi_free();
         return;
     }
+    // The page that closes the compose window needs no session: it is printed
+    // before the check, whose own page may follow it.
+    if (std::strcmp(cgi_JOB, "BWRITEWR_FIX2") == 0) b_BWRITEWR_FIX2();
 
     // A request for a folder that does not exist ends without a word; its
     // uploads go with a later request's sweep.
