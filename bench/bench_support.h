@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,7 @@ struct Case {
     std::string method = "GET";
     std::string content_type;
     std::string body;  // standard input of a POST
+    std::function<void(Case&)> before;  // run before each timed run, not timed
 };
 
 // A GET request of program in dir with the query.
