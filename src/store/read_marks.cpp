@@ -215,20 +215,18 @@ int Fio_READ_INDEX_COUNT(const char* in_user_id, long in_folder_no) {
 
 void read_marks_for_all_users(long in_folder_no, long in_sel_no, int read_chk, MarkResize resize,
                               long count) {
-    for (long line_no = 1;; ++line_no) {
-        if (Fio_USER_MST2(line_no, 1) != 0 || sUSER_MST.USER_ID[0] == '\0') break;
-        char user_id[sizeof sUSER_MST.USER_ID];
-        copy_field(user_id, sUSER_MST.USER_ID);
-
+    // The list is read once, ids only; for_each_user_id has let go of the
+    // user list before the first read-mark lock is taken.
+    for_each_user_id([&](const char* user_id) {
         sREAD_INDEX.READ_CHK = read_chk;
         if (Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_UPDATE) != STORE_OK) {
             Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_INSERT);
         }
-        if (resize == MarkResize::none || count < 0) continue;
+        if (resize == MarkResize::none || count < 0) return;
         if (resize == MarkResize::shrink_only &&
             Fio_READ_INDEX_MAXCOUNT(user_id, in_folder_no) <= count) {
-            continue;
+            return;
         }
         Fio_READ_INDEX(user_id, in_folder_no, count, MODE_RESIZE);
-    }
+    });
 }

@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
@@ -205,6 +207,23 @@ int Fio_USER_MST2(long line_no, int mst_no) {
     empty_user_with_id(user.stored());
     Fio_PERSONAL_MST_ALL(sUSER_MST.USER_ID, 1);
     return STORE_OK;
+}
+
+int for_each_user_id(const std::function<void(const char* user_id)>& visit) {
+    ListPaths paths;
+    if (!list_paths(1, paths)) return STORE_CANNOT_OPEN;
+    // Ids are kept at the width of USER_ID, as Fio_USER_MST2 hands them on.
+    std::vector<std::array<char, sizeof sUSER_MST.USER_ID>> ids;
+    UserLine user;
+    const int result = scan_lines(paths.lock, paths.data, USER_LINE_SIZE, [&](const char* line) {
+        user.read(line);
+        if (user.stored()[0] == '\0') return false;
+        copy_field(ids.emplace_back().data(), sizeof sUSER_MST.USER_ID, user.stored());
+        return true;
+    });
+    // A read that failed part way still hands on the ids read before it.
+    for (const auto& id : ids) visit(id.data());
+    return result;
 }
 
 int Fio_MST_PASSWORD(const char* UserID, int sql_mode) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 struct USER_MST {
     char USER_ID[22];      // login id, compared in ASCII upper case
@@ -40,6 +41,13 @@ int Fio_USER_MST(const char* UserID, int sql_mode);
 // 2 user2.mst, 3 user3.mst, 4 user4.mst) into sUSER_MST with its personal
 // settings. 0; -1 past the last line (sUSER_MST empty) or an unknown list.
 int Fio_USER_MST2(long line_no, int mst_no);
+
+// Every user id of user.mst in file order, read in one pass without the
+// users' settings, until the first empty line (as a walk with Fio_USER_MST2
+// stops). Each id is handed to visit as stored. The whole list is read before
+// the first call, so visit may take other locks. 0; -2 (the ids read before
+// the failure are visited); -9 (nothing visited).
+int for_each_user_id(const std::function<void(const char* user_id)>& visit);
 
 // user\<UserID>\password.mst. 1 select: the unscrambled password into
 // sUSER_MST.USER_PASS (a missing file is created and reads empty); 2 and 4
