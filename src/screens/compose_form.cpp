@@ -2,9 +2,11 @@
 // message, a reply with the parent's body quoted, or an edit of a message.
 #include "screens/compose_form.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "config/sysinfo.h"
 #include "request/page_frame.h"
@@ -203,9 +205,12 @@ void print_form(int type, long sel_no, const BBS_IDX& prefill, const char* write
     close_row();
 
     open_row(406);
-    // The browser gives the escaped text back exactly as it was stored.
-    emit("<TEXTAREA NAME=\"WRITE_DATA\" COLS=\"%d\" ROWS=\"%d\">%s</TEXTAREA>", width, SYSINFO.ROWS,
-         text(G_WRITE_DATA));
+    // The browser gives the escaped text back exactly as it was stored. It
+    // drops one line break right after the tag, so a body that starts with
+    // one gets an extra line break there, or its first empty line is lost.
+    const bool leading_break = G_WRITE_DATA[0] == '\r' || G_WRITE_DATA[0] == '\n';
+    emit("<TEXTAREA NAME=\"WRITE_DATA\" COLS=\"%d\" ROWS=\"%d\">%s%s</TEXTAREA>", width, SYSINFO.ROWS,
+         lit(leading_break ? "\n" : ""), text(G_WRITE_DATA));
     close_row();
 
     attachment_rows(type, sel_no);
