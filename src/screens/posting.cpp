@@ -116,6 +116,7 @@ public:
     }
     std::vector<Upload>& list() { return list_; }
     const Upload* slot(int n) const {
+        if (n < 1) return nullptr;
         for (const Upload& upload : list_) {
             if (upload.slot == n) return &upload;
         }
@@ -158,17 +159,17 @@ bool read_upload(const char* value, Upload& upload) {
     return is_safe_path_component(upload.name);
 }
 
-// The uploads of slots 1 to slots: slot n is the n-th "ATFILE" field.
-// False when one of them cannot be stored under a safe name.
+// Every "ATFILE" field of the request; the n-th names slot n + 1. Uploads
+// past the folder's slots get slot 0: they are not stored, only removed.
+// False when an upload of a slot cannot be stored under a safe name.
 bool read_uploads(int slots, Uploads& uploads) {
     bool all_safe = true;
-    for (int n = 1; n <= slots; ++n) {
-        char value[kUploadValueSize] = "";
-        cgi_getvalue("ATFILE", n - 1, value, sizeof value);
+    char value[kUploadValueSize];
+    for (int n = 1; cgi_getvalue("ATFILE", n - 1, value, sizeof value) == 0; ++n) {
         if (value[0] == '\0') continue;
         Upload upload;
-        upload.slot = n;
-        if (!read_upload(value, upload)) all_safe = false;
+        upload.slot = n <= slots ? n : 0;
+        if (!read_upload(value, upload) && upload.slot != 0) all_safe = false;
         // Even a refused upload's temporary file is known, to be removed.
         uploads.list().push_back(upload);
     }
@@ -283,6 +284,14 @@ int delete_message(long sel_no) {
 }  // namespace
 
 int b_BWRITEWR(int type) {
+    // Uploads not stored by the end are removed on every way out. An
+    // oversize request's uploads were read and dropped by the parser, which
+    // created no file for them: the path each names is only the next free
+    // name, which a concurrent upload may own by now, so nothing is taken.
+    const int slots = attachment_slots();
+    Uploads uploads;
+    const bool safe_uploads = g_cgi_get_res != 0 || read_uploads(slots, uploads);
+
     if (type < kNewMessage || type > kDelete) return kNoRight;
     if (ACL_LEVEL <= 1) return kNoRight;
     if (type == kReply && G_DIR_CONFIG.RES_PERMIT_FLG == 1) return kNoRight;
@@ -311,15 +320,10 @@ int b_BWRITEWR(int type) {
     if (G_DIR_CONFIG.CONFIRM != 1) confirm = G_DIR_CONFIG.CONFIRM;
     if (limit_date[0] != '\0' && !valid_limit_date(limit_date)) return kBadLimitDate;
 
-    // An oversize request's uploads were read and dropped by the parser,
-    // which created no file for them: the path each names is only the next
-    // free name, which a concurrent upload may own by now, so nothing is removed.
-    if (g_cgi_get_res != 0 && type != kDelete) return kRequestRefused;
     if (type == kDelete) return delete_message(sel_no);
-
-    const int slots = attachment_slots();
-    Uploads uploads;
-    if (!read_uploads(slots, uploads)) return STORE_CANNOT_OPEN;
+    if (g_cgi_get_res != 0) return kRequestRefused;
+    // An upload that cannot be stored under a safe name refuses the post.
+    if (!safe_uploads) return STORE_CANNOT_OPEN;
 
     BBS_IDX stored{};
     if (type == kEdit) {

@@ -201,4 +201,15 @@ TEST_F(ReadMarksTest, AllUsersGetTheMarkAndDeletionCutsTheirMarks) {
     EXPECT_EQ(marks("carol"), (std::vector<int32_t>{1, 0}));
 }
 
+TEST_F(ReadMarksTest, AllUsersWalkPassesOverUnsafeIdsAndStopsAtAnEmptyLine) {
+    ASSERT_EQ(make_user_directory("bob"), 0);
+    ASSERT_EQ(make_user_directory("carol"), 0);
+    write_file(data.file("user.mst"), "alice\n../x\nbob\n\ncarol\n");
+    read_marks_for_all_users(1, 2, 1, MarkResize::none, -1);
+    EXPECT_EQ(marks("alice"), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(marks("bob"), (std::vector<int32_t>{0, 1}));
+    EXPECT_FALSE(exists(data.path() + "user/carol/r1.idx"));
+    EXPECT_FALSE(exists(data.path() + "x"));
+}
+
 }  // namespace

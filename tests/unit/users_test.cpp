@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "config/sysinfo.h"
 #include "store/line_file_engine.h"
@@ -105,6 +106,20 @@ TEST_F(UsersTest, WalkByPositionReadsOneLineAfterAnother) {
     ASSERT_EQ(Fio_USER_MST2(1, 3), STORE_OK);
     EXPECT_STREQ(sUSER_MST.USER_ID, "cy");
     EXPECT_EQ(Fio_USER_MST2(1, 5), STORE_NOT_FOUND);
+}
+
+TEST_F(UsersTest, IdWalkReadsTheListOnceUpToTheFirstEmptyLine) {
+    write_file(dir.file("user.mst"), "Amy\r\nbob\nabcdefghijklmnopqrstuvwxyz\n\ncy\n");
+    std::vector<std::string> ids;
+    auto collect = [&](const char* id) { ids.emplace_back(id); };
+    ASSERT_EQ(for_each_user_id(collect), STORE_OK);
+    // Spelled as stored, cut to the width of an id, as the walk by position gives them.
+    EXPECT_EQ(ids, (std::vector<std::string>{"Amy", "bob", "abcdefghijklmnopqrstu"}));
+
+    ids.clear();
+    write_file(dir.file("user.chk"), "");
+    EXPECT_EQ(for_each_user_id(collect), STORE_LOCK_BUSY);
+    EXPECT_TRUE(ids.empty());
 }
 
 TEST_F(UsersTest, InsertAppendsTheIdAndStoresTheSettings) {
