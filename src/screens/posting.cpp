@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -199,19 +200,31 @@ void remove_slot_dir(long sel_no, int slot) {
     if (attachment_dir_path(path, sizeof path, cgi_FOLDER_NO, sel_no, slot)) Cu_DelDIR(path);
 }
 
-// Moves an upload into its fresh slot directory and records it.
+void drop_attachment(long sel_no, int slot) {
+    sADD_FILE = ADD_FILE{};
+    sADD_FILE.SEL_NO = clamp32(sel_no);
+    sADD_FILE.SUB_NO = slot;
+    Fio_ADD_FILE_TXT(cgi_FOLDER_NO, MODE_DELETE);
+    remove_slot_dir(sel_no, slot);
+}
+
+// Moves an upload into its fresh slot directory and records it. When the
+// file cannot be put there, the slot (emptied already) loses its record too,
+// so no record names a file that is not there.
 void store_attachment(long sel_no, Upload& upload) {
     remove_slot_dir(sel_no, upload.slot);
     char directory[DATA_PATH_SIZE];
     char target[DATA_PATH_SIZE];
-    if (!attachment_dir_path(directory, sizeof directory, cgi_FOLDER_NO, sel_no, upload.slot) ||
-        !attachment_file_path(target, sizeof target, cgi_FOLDER_NO, sel_no, upload.slot,
-                              upload.name)) {
+    if (attachment_dir_path(directory, sizeof directory, cgi_FOLDER_NO, sel_no, upload.slot) &&
+        attachment_file_path(target, sizeof target, cgi_FOLDER_NO, sel_no, upload.slot,
+                             upload.name)) {
+        Cu_mkdir(directory);
+        upload.moved = Fio_filemove(upload.temporary, target) == 0;
+    }
+    if (!upload.moved) {
+        drop_attachment(sel_no, upload.slot);
         return;
     }
-    Cu_mkdir(directory);
-    if (Fio_filemove(upload.temporary, target) != 0) return;
-    upload.moved = true;
     sADD_FILE = ADD_FILE{};
     sADD_FILE.SEL_NO = clamp32(sel_no);
     sADD_FILE.SUB_NO = upload.slot;
@@ -219,14 +232,6 @@ void store_attachment(long sel_no, Upload& upload) {
     if (Fio_ADD_FILE_TXT(cgi_FOLDER_NO, MODE_UPDATE) != STORE_OK) {
         Fio_ADD_FILE_TXT(cgi_FOLDER_NO, MODE_INSERT);
     }
-}
-
-void drop_attachment(long sel_no, int slot) {
-    sADD_FILE = ADD_FILE{};
-    sADD_FILE.SEL_NO = clamp32(sel_no);
-    sADD_FILE.SUB_NO = slot;
-    Fio_ADD_FILE_TXT(cgi_FOLDER_NO, MODE_DELETE);
-    remove_slot_dir(sel_no, slot);
 }
 
 void log_post(int type, long sel_no) {
@@ -242,7 +247,7 @@ void count_write() {
     char count[40] = "";
     Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_SELECT, "TOTAL_WRITE_COUNT", count);
     long n = std::strtol(count, nullptr, 10);
-    if (n < 0 || n >= INT32_MAX) n = 0;
+    if (n < 0 || n == LONG_MAX) n = 0;
     std::snprintf(count, sizeof count, "%ld", n + 1);
     if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_UPDATE, "TOTAL_WRITE_COUNT", count) != STORE_OK) {
         Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_INSERT, "TOTAL_WRITE_COUNT", count);
@@ -373,6 +378,10 @@ int b_BWRITEWR(int type) {
     if (index_mode == MODE_INSERT) {
         char directory[DATA_PATH_SIZE];
         if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, message_no)) {
+            // A number given again starts empty: nothing of an earlier
+            // message of that number may show as this one's attachment.
+            PathBuffer old = make_path(directory);
+            Cu_DelDIR(old.text);
             Cu_mkdir(directory);
         }
     }

@@ -260,6 +260,14 @@ TEST_F(PostingTest, DeletionByWriterOrAdministratorOnly) {
     EXPECT_EQ(personal("taro", "TOTAL_WRITE_COUNT"), "1");  // a deletion counts nothing
     // A deleted message cannot be deleted or edited again.
     EXPECT_EQ(remove("taro", 1).out, error_page("Not found."));
+
+    // Number 3 is given again; what an earlier message left there is not taken over.
+    install.write_data_file("5/x3/add_file.txt", "3,1,old.txt,\n");
+    install.write_data_file("5/x3/atfile01/old.txt", "old");
+    ASSERT_TRUE(done(post_new("taro", "three again")));
+    EXPECT_EQ(record(1, 3).SEL_NO, 3);
+    EXPECT_FALSE(install.data_file_exists("5/x3/add_file.txt"));
+    EXPECT_FALSE(install.data_file_exists("5/x3/atfile01"));
     expect_index_clean();
 }
 
