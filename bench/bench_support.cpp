@@ -41,6 +41,10 @@ constexpr const char* kStampVersion = "list-frame-bench 3";
 
 }  // namespace
 
+void fail(const std::string& what) {
+    std::fprintf(stderr, "bench: %s\n", what.c_str());
+    std::exit(1);
+}
 
 double now_ms() {
     timespec t;
