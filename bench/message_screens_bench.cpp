@@ -26,6 +26,7 @@
 
 #include "bench/bench_support.h"
 #include "config/sysinfo.h"
+#include "store/file_primitives.h"
 #include "store/folder_files.h"
 #include "store/message_files.h"
 #include "store/message_index.h"
@@ -74,7 +75,7 @@ std::string html_body() {
 void store_body(long sel_no, const std::string& body) {
     char dir[1200];
     if (!message_dir_path(dir, sizeof dir, kFolder, sel_no)) fail("message directory path");
-    fs::create_directories(fs::path(dir));
+    Cu_mkdir(dir);  // the store's paths use its own separators: its primitive converts them
     std::vector<char> text(body.begin(), body.end());
     text.push_back('\0');
     if (Fio_BODY_TXT(kFolder, sel_no, 4, text.data()) != 0) fail("body of " + std::to_string(sel_no));
