@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "cgi/request_parser.h"
 #include "config/message_table.h"
@@ -47,12 +49,15 @@ long clamp_to_int32(long value) {
     return value;
 }
 
-// True when sel_no names a record of the folder's bbs1.idx (deleted ones
-// included): only then may a mark, confirmation or reply be written for it.
-bool message_in_folder(long folder_no, long sel_no, int* failure = nullptr) {
-    const long count = Fio_BBS_IDX_MAXCOUNT(folder_no, 1);
-    if (failure != nullptr) *failure = count < 0 ? static_cast<int>(count) : -1;
-    return sel_no >= 1 && count >= 0 && sel_no <= count;
+// Reads message sel_no of the folder into sBBS_IDX (cleared first, so a
+// number without a record leaves only the folder and the number). 0, or the
+// store's result: -1 when the number names no message of the folder, and then
+// nothing may be written for it.
+int read_message(long folder_no, long sel_no) {
+    std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+    sBBS_IDX.FOLDER_NO = static_cast<int32_t>(folder_no);
+    sBBS_IDX.SEL_NO = static_cast<int32_t>(clamp_to_int32(sel_no));
+    return sel_no >= 1 && sel_no <= INT32_MAX ? Fio_BBS_IDX(1) : -1;
 }
 
 bool is_writer(const BBS_IDX& record) {
@@ -107,10 +112,6 @@ void detail_script() {
     emit("// -->\n");
     emit("</SCRIPT>\n");
 }
-
-}  // namespace
-
-namespace {
 
 // A button's destination: a message and the list page it stands on.
 struct Target {
@@ -361,7 +362,7 @@ void prepare_body(long folder_no, long sel_no, const BBS_IDX& record) {
     if (config.RESFONTCOLOR3[0] != '\0') G_Add_Blue(G_WRITE_DATA, config.RESFONTCOLOR3, sizeof G_WRITE_DATA);
     if (record.HTML_MODE == 0) {
         char target[4002] = "";
-        Fio_DIR_CONFIG(cgi_FOLDER_NO, 1, "LINK_TARGET", target);
+        Fio_DIR_CONFIG(folder_no, 1, "LINK_TARGET", target);
         char prefix[1024];
         std::snprintf(prefix, sizeof prefix, "%s?JOB=JUMPLINK&FOLDER_NO=%ld&uid=%s&SKEY1=%s&SKEY2=%s&URL=", JOB_EXE,
                       cgi_FOLDER_NO, url_arg(cgi_uid).c_str(), url_arg(cgi_SKEY1).c_str(),
@@ -371,11 +372,234 @@ void prepare_body(long folder_no, long sel_no, const BBS_IDX& record) {
     }
 }
 
+// The HTML parser checks the elements open around each token (a walk of its
+// stack), so its work grows with the square of how deep a body nests: 100 KB
+// of nested tags costs most of a second a view. The body is scanned the way
+// the parser's tokenizer reads it, summing for each tag and each run of text
+// the elements open around it; past kParseBudget (a few hundredths of a
+// second of parsing, far above what ordinary bodies need, sloppy ones with
+// hundreds of unclosed tags included) the rest of the body is shown as text.
+// The scan counts on the safe side: an element closes only by the end tag of
+// the innermost open one; elements that a sibling of their own kind closes
+// (P, LI, TD ...) are not counted; after anything whose end the parser may
+// find elsewhere (SCRIPT, NOSCRIPT, SVG, MATH, CDATA, a raw-text element
+// inside SELECT) every tag counts and none closes.
+constexpr long long kParseBudget = 15000000;
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool is_tag_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool name_in(const std::string& name, std::initializer_list<const char*> names) {
+    for (const char* n : names) {
+        if (name == n) return true;
+    }
+    return false;
+}
+
+// Void elements, and elements that a sibling of their own kind closes (they
+// nest only through an element that is counted).
+bool adds_no_depth(const std::string& name) {
+    return name_in(name, {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param",
+                          "source", "track", "wbr", "keygen", "p", "li", "dt", "dd", "tr", "td", "th",
+                          "option"});
+}
+
+// Elements whose content the tokenizer reads as text up to their own end tag.
+bool is_raw_text(const std::string& name) {
+    return name_in(name, {"style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
+}
+
+// Elements after which the scan cannot follow the tokenizer for sure.
+bool ends_plain_scan(const std::string& name) {
+    return name_in(name, {"script", "noscript", "plaintext", "svg", "math"});
+}
+
+// The end tag "</name" of a raw-text element, followed by a space, '/' or
+// '>', in any case; null when there is none.
+const char* raw_text_end(const char* p, const std::string& name) {
+    for (; (p = std::strstr(p, "</")) != nullptr; p += 2) {
+        std::size_t i = 0;
+        while (i < name.size()) {
+            char c = p[2 + i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != name[i]) break;
+            ++i;
+        }
+        const char after = p[2 + name.size()];
+        if (i == name.size() && (is_tag_space(after) || after == '/' || after == '>')) return p;
+    }
+    return nullptr;
+}
+
+// A tag name as the parser compares it: up to a space, '/' or '>'; ASCII
+// letters in lower case unless the name holds two-byte characters, whose
+// second bytes must stay as they are.
+std::string tag_name(const char* begin, const char** end) {
+    const char* p = begin;
+    bool ascii = true;
+    while (*p != '\0' && !is_tag_space(*p) && *p != '/' && *p != '>') {
+        if (static_cast<unsigned char>(*p) >= 0x80) ascii = false;
+        ++p;
+    }
+    *end = p;
+    std::string name(begin, p);
+    if (ascii) {
+        for (char& c : name) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return name;
+}
+
+// The end of a tag's attributes as the tokenizer finds it: the '>' that is not
+// inside a quoted value. Null when the text ends first.
+const char* tag_end(const char* p) {
+    enum { before_name, in_name, after_name, before_value, double_quoted, single_quoted, unquoted } state =
+        before_name;
+    for (; *p != '\0'; ++p) {
+        const char c = *p;
+        switch (state) {
+            case before_name:
+                if (c == '>') return p;
+                if (!is_tag_space(c) && c != '/') state = in_name;
+                break;
+            case in_name:
+                if (c == '>') return p;
+                if (is_tag_space(c)) state = after_name;
+                else if (c == '/') state = before_name;
+                else if (c == '=') state = before_value;
+                break;
+            case after_name:
+                if (c == '>') return p;
+                if (c == '/') state = before_name;
+                else if (c == '=') state = before_value;
+                else if (!is_tag_space(c)) state = in_name;
+                break;
+            case before_value:
+                if (c == '>') return p;
+                if (c == '"') state = double_quoted;
+                else if (c == '\'') state = single_quoted;
+                else if (!is_tag_space(c)) state = unquoted;
+                break;
+            case double_quoted:
+                if (c == '"') state = before_name;
+                break;
+            case single_quoted:
+                if (c == '\'') state = before_name;
+                break;
+            case unquoted:
+                if (c == '>') return p;
+                if (is_tag_space(c)) state = before_name;
+                break;
+        }
+    }
+    return nullptr;
+}
+
+// The open elements of the scan and the parsing work counted so far.
+class ParseCost {
+public:
+    // Counts one token; false once the budget is spent.
+    bool token() {
+        work_ += static_cast<long long>(open_.size());
+        return work_ <= kParseBudget;
+    }
+    void open(const std::string& name) { open_.push_back(name); }
+    void close(const std::string& name) {
+        if (!open_.empty() && open_.back() == name) open_.pop_back();
+    }
+    bool inside(const char* name) const {
+        for (const std::string& n : open_) {
+            if (n == name) return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::string> open_;
+    long long work_ = 0;
+};
+
+// Where the body's parsing work passes the budget, or npos.
+std::size_t parse_budget_cut(const char* body) {
+    ParseCost cost;
+    bool plain_scan = true;   // false once every tag counts and none closes
+    const char* text = body;  // where the current run of text began
+    const char* p = body;
+    while ((p = std::strchr(p, '<')) != nullptr) {
+        const char* const tag = p;
+        if (tag > text && !cost.token()) return static_cast<std::size_t>(text - body);
+        const bool closing = p[1] == '/';
+        const char* const name_start = p + (closing ? 2 : 1);
+        if (!plain_scan) {
+            if (!cost.token()) return static_cast<std::size_t>(tag - body);
+            if (!closing && is_ascii_letter(*name_start)) cost.open("");
+            text = ++p;
+            continue;
+        }
+        if (std::strncmp(p, "<!--", 4) == 0) {
+            // A comment ends at the first "-->" or "--!>", counted from its own "--".
+            const char* dashes = std::strstr(p + 2, "-->");
+            const char* bang = std::strstr(p + 2, "--!>");
+            const char* end = dashes == nullptr ? bang : (bang == nullptr || dashes < bang ? dashes : bang);
+            if (end == nullptr) break;
+            text = p = end + (end == bang ? 4 : 3);
+            continue;
+        }
+        if (std::strncmp(p, "<![CDATA[", 9) == 0) {
+            plain_scan = false;
+            continue;
+        }
+        if (!is_ascii_letter(*name_start)) {
+            // A declaration or bogus comment ends at its first '>'; a lone '<' is text.
+            if (p[1] == '!' || p[1] == '?' || closing) {
+                const char* gt = std::strchr(p, '>');
+                if (gt == nullptr) break;
+                text = p = gt + 1;
+            } else {
+                ++p;
+            }
+            continue;
+        }
+        const char* name_end = nullptr;
+        const std::string name = tag_name(name_start, &name_end);
+        const char* const gt = tag_end(name_end);
+        if (gt == nullptr) break;  // an unfinished tag is no element
+        if (!cost.token()) return static_cast<std::size_t>(tag - body);
+        text = p = gt + 1;
+        if (closing) {
+            cost.close(name);
+            continue;
+        }
+        if (is_raw_text(name) && !cost.inside("select")) {
+            const char* end = raw_text_end(p, name);
+            if (end == nullptr) break;  // the rest is its text
+            text = p = end;
+            continue;
+        }
+        if (ends_plain_scan(name) || is_raw_text(name)) plain_scan = false;
+        if (!plain_scan || !adds_no_depth(name)) cost.open(name);
+    }
+    return std::string::npos;
+}
+
+// The body's HTML through the sanitizer; past the parsing budget the rest is
+// shown as text, so nothing of it is lost and it costs no parsing.
+Safe body_html(const char* body) {
+    const std::size_t cut = parse_budget_cut(body);
+    if (cut == std::string::npos) return html(body);
+    const std::string head(body, cut);
+    Safe shown = html(head.c_str());
+    shown.html += text(body + cut).html;
+    return shown;
+}
+
 void print_body(const BBS_IDX& record) {
     if (record.HTML_MODE == 1) {
-        emit("<PRE>%s</PRE>", html(G_WRITE_DATA));
+        emit("<PRE>%s</PRE>", body_html(G_WRITE_DATA));
     } else {
-        emit("%s", html(G_WRITE_DATA));
+        emit("%s", body_html(G_WRITE_DATA));
     }
 }
 
@@ -657,12 +881,9 @@ void b_FRM223() {
 
     const bool coloured = config.FONTCOLOR3[0] != '\0';
     if (coloured) emit("<FONT COLOR=\"#%s\">", attr(config.FONTCOLOR3));
-    std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
-    sBBS_IDX.FOLDER_NO = static_cast<int32_t>(cgi_FOLDER_NO);
-    sBBS_IDX.SEL_NO = static_cast<int32_t>(sel_no);
     // A number without a record shows as that number with empty fields, and
     // nothing is written for it.
-    const bool exists = Fio_BBS_IDX(1) == 0 && message_in_folder(cgi_FOLDER_NO, sel_no);
+    const bool exists = read_message(cgi_FOLDER_NO, sel_no) == 0;
     const BBS_IDX record = sBBS_IDX;
     if (exists) record_view(cgi_FOLDER_NO, record);
 
@@ -704,7 +925,7 @@ void b_FRM223() {
 void b_CONFIRMWR() {
     if (G_DIR_CONFIG.CONFIRM == 0 || G_USER_MST.MODE != 1) return;
     const long sel_no = request_number("SEL_NO", 10);
-    if (!message_in_folder(cgi_FOLDER_NO, sel_no)) return;
+    if (read_message(cgi_FOLDER_NO, sel_no) != 0 || sBBS_IDX.DEL_FLG != 0) return;
     std::memset(&sCONFIRM_TXT, 0, sizeof sCONFIRM_TXT);
     sCONFIRM_TXT.FOLDER_NO = static_cast<int32_t>(cgi_FOLDER_NO);
     sCONFIRM_TXT.SEL_NO = static_cast<int32_t>(sel_no);
@@ -721,8 +942,10 @@ int b_LINE_RESWR() {
     cgi_getvalue("LINE_RES", 0, reply, sizeof reply);
     G_setStrlength(reply, kLineReplySize);
     if (reply[0] == '\0') return 2;
-    int failure = -1;
-    if (!message_in_folder(cgi_FOLDER_NO, sel_no, &failure)) return failure;
+    // Only a live message takes replies: a deleted one has no directory left.
+    const int found = read_message(cgi_FOLDER_NO, sel_no);
+    if (found != 0) return found;
+    if (sBBS_IDX.DEL_FLG != 0) return -1;
 
     std::memset(&sLINE_RES_TXT, 0, sizeof sLINE_RES_TXT);
     sLINE_RES_TXT.FOLDER_NO = static_cast<int32_t>(cgi_FOLDER_NO);
