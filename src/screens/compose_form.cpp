@@ -76,21 +76,26 @@ long field_width() {
 }
 
 // The reply's title: the folder's reply header with the new depth in front of
-// the parent's title without its old header, cut to the title field.
+// the parent's title without its old header; any reply title is cut to 80.
 void reply_title(const BBS_IDX& parent, char (&title)[sizeof(BBS_IDX::WRITE_TITLE)]) {
+    // A damaged record may leave the field unterminated.
+    char parent_title[sizeof parent.WRITE_TITLE];
+    copy_field(parent_title, parent.WRITE_TITLE);
     const char* header = G_DIR_CONFIG.RES_HEADER;
     const std::size_t header_size = std::strlen(header);
+    char made[sizeof(G_DIR_CONFIG.RES_HEADER) + 24 + sizeof parent_title];
     if (header_size == 0) {
-        copy_field(title, parent.WRITE_TITLE);
-        return;
+        copy_field(made, parent_title);
+    } else {
+        int skip = 0;
+        if (std::strncmp(parent_title, header, header_size) == 0) {
+            const int colon = G_StrFind(parent_title, ":");
+            if (colon > 0) skip = colon + 1;
+        }
+        // Widened: a damaged depth at the limit must not overflow.
+        std::snprintf(made, sizeof made, "%s%lld:%s", header, static_cast<long long>(parent.CLASS) + 1,
+                      parent_title + skip);
     }
-    int skip = 0;
-    if (std::strncmp(parent.WRITE_TITLE, header, header_size) == 0) {
-        const int colon = G_StrFind(parent.WRITE_TITLE, ":");
-        if (colon > 0) skip = colon + 1;
-    }
-    char made[sizeof(G_DIR_CONFIG.RES_HEADER) + 16 + sizeof(parent.WRITE_TITLE)];
-    std::snprintf(made, sizeof made, "%s%d:%s", header, parent.CLASS + 1, parent.WRITE_TITLE + skip);
     if (std::strlen(made) > 80) G_setStrlength(made, 80);
     copy_field(title, made);
 }

@@ -247,16 +247,17 @@ void count_write() {
     char count[40] = "";
     Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_SELECT, "TOTAL_WRITE_COUNT", count);
     long n = std::strtol(count, nullptr, 10);
-    if (n < 0 || n == LONG_MAX) n = 0;
-    std::snprintf(count, sizeof count, "%ld", n + 1);
+    // A counter the file already holds at the limit stays there, never wraps.
+    if (n < LONG_MAX) ++n;
+    std::snprintf(count, sizeof count, "%ld", n);
     if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_UPDATE, "TOTAL_WRITE_COUNT", count) != STORE_OK) {
         Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_INSERT, "TOTAL_WRITE_COUNT", count);
     }
 }
 
 // A message the request names: it must be one of the folder's, and not
-// already deleted (a place holder kept for its replies is no message to edit
-// or delete). The record is copied out of the module buffer.
+// already deleted (a place holder kept for its replies is no message to
+// answer, edit or delete). The record is copied out of the module buffer.
 int select_message(long sel_no, BBS_IDX& message) {
     if (sel_no < 1 || sel_no > INT32_MAX) return STORE_NOT_FOUND;
     sBBS_IDX = BBS_IDX{};
@@ -338,8 +339,11 @@ int b_BWRITEWR(int type) {
         Fio_CONFIRM_TXT_DELETE(cgi_FOLDER_NO, sel_no);
         // The new text is unread for everybody (the writer's mark follows below).
         read_marks_for_all_users(cgi_FOLDER_NO, sel_no, 0, MarkResize::none, -1);
-    } else if (type == kReply && sel_no < 1) {
-        return STORE_NOT_FOUND;
+    } else if (type == kReply) {
+        // The message answered must be one of the folder's, and not deleted.
+        BBS_IDX parent;
+        const int found = select_message(sel_no, parent);
+        if (found != STORE_OK) return found;
     }
 
     int32_t attachments = 0;

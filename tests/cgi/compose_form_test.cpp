@@ -185,6 +185,9 @@ TEST_F(ComposeFormTest, NewMessageFormIsPrintedWhole) {
 TEST_F(ComposeFormTest, ReplyTitleTakesTheHeaderAndTheNewDepth) {
     const int hello = post("Hello \"you\"", "text");
     EXPECT_EQ(title_value(form("BWRITE_RES", "&SEL_NO=1")), "Hello &quot;you&quot;");  // no header: unchanged
+    // Without a header, a title of the full 81 bytes is still cut to 79.
+    const int full = post(std::string(81, 'z'));
+    EXPECT_EQ(title_value(form("BWRITE_RES", "&SEL_NO=" + std::to_string(full))), std::string(79, 'z'));
 
     install.build("setting 5 RES_HEADER Re\n");
     const int answer = post("Re1:Hello", "", hello);
@@ -197,7 +200,8 @@ TEST_F(ComposeFormTest, ReplyTitleTakesTheHeaderAndTheNewDepth) {
     EXPECT_EQ(title_value(reply), "Re2:Hello");
     EXPECT_TRUE(has(reply, "<B>Reply</B>"));
     EXPECT_TRUE(has(reply, "name=\"JOB\" value=\"BWRITE_RESWR\">\n<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" "
-                           "value=\"5\">\n<INPUT TYPE=\"hidden\" name=\"SEL_NO\" value=\"2\">\n"));
+                           "value=\"5\">\n<INPUT TYPE=\"hidden\" name=\"SEL_NO\" value=\"" +
+                               std::to_string(answer) + "\">\n"));
     // The parent's options come with it.
     EXPECT_TRUE(has(reply, "<OPTION VALUE=\"2\" SELECTED>High\n"));
     EXPECT_TRUE(has(reply, "<OPTION VALUE=\"1\" SELECTED>HTML\n"));

@@ -117,7 +117,10 @@ protected:
     static std::string summary(const BBS_IDX& r) {
         auto numbers = [](std::initializer_list<int32_t> values) {
             std::string out;
-            for (int32_t v : values) out += (out.empty() ? "" : " ") + std::to_string(v);
+            for (int32_t v : values) {
+            if (!out.empty()) out += ' ';
+            out += std::to_string(v);
+        }
             return out;
         };
         return std::string(r.WRITE_TITLE) + "|" + r.WRITER_NAME + "|" + r.WRITER_ID + "|" + r.TIME_LIMIT_DATE +
@@ -215,6 +218,12 @@ TEST_F(PostingTest, NewPostReplyAndEditWriteEveryFile) {
                              ",taro,Taro Yamada,edit write folder_no[5] sel_no[1]"}) {
         EXPECT_NE(log.find(line + tail), std::string::npos) << line << "\n" << log;
     }
+
+    // The count goes on from whatever the file holds.
+    char stored_count[40] = "-5";
+    ASSERT_EQ(Fio_PERSONAL_MST("hanako", 4, "TOTAL_WRITE_COUNT", stored_count), 0);
+    ASSERT_TRUE(done(post_new("hanako", "another")));
+    EXPECT_EQ(personal("hanako", "TOTAL_WRITE_COUNT"), "-4");
     EXPECT_FALSE(temporary_files_left());
     expect_index_clean();
 }
@@ -250,8 +259,12 @@ TEST_F(PostingTest, DeletionByWriterOrAdministratorOnly) {
     EXPECT_EQ(marks("seven"), std::vector<int32_t>({1, 0}));
     EXPECT_EQ(marks("boss"), std::vector<int32_t>({1, 0}));
     EXPECT_EQ(personal("taro", "TOTAL_WRITE_COUNT"), "1");  // a deletion counts nothing
-    // A deleted message cannot be deleted or edited again.
+    // A deleted message cannot be deleted, edited or answered again.
     EXPECT_EQ(remove("taro", 1).out, error_page("Not found."));
+    const Fields again = {{"SEL_NO", "1"}, {"WRITE_TITLE", "x"}, {"WRITER_NAME", "x"}};
+    EXPECT_EQ(send("taro", "BWRITE_REWWR", again).out, error_page("Not found."));
+    EXPECT_EQ(send("taro", "BWRITE_RESWR", again).out, error_page("Not found."));
+    EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(5, 1), 2);
 
     // Number 3 is given again; what an earlier message left there is not taken over.
     install.write_data_file("5/x3/add_file.txt", "3,1,old.txt,\n");
@@ -275,7 +288,7 @@ TEST_F(PostingTest, EveryRefusalShowsItsMessageAndWritesNothing) {
     EXPECT_EQ(send("taro", "BWRITE_NEWWR", {{"WRITE_TITLE", "t"}}).out, error_page("Give a name."));
     EXPECT_EQ(send("taro", "BWRITE_NEWWR", with(good, {{"TIME_LIMIT_DATE", "1998/12/31"}})).out,
               error_page("Bad date."));
-    EXPECT_EQ(send("taro", "BWRITE_RESWR", with(good, {{"SEL_NO", "99"}})).out, error_page("Already there."));
+    EXPECT_EQ(send("taro", "BWRITE_RESWR", with(good, {{"SEL_NO", "99"}})).out, error_page("Not found."));
     EXPECT_EQ(send("taro", "BWRITE_REWWR", with(good, {{"SEL_NO", "99"}})).out, error_page("Not found."));
     EXPECT_EQ(send("taro", "BWRITE_NEWWR", good, {{"..", "x"}}).out, error_page("Cannot write."));
     install.build("setting 5 RES_PERMIT_FLG 1\n");
