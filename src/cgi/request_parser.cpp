@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <initializer_list>
 
 #include "cgi/kanji.h"
@@ -47,7 +49,11 @@ constexpr std::size_t hold_back = 2;     // the CR LF before a delimiter is not 
 
 // ---- pair list ----
 
+// The upload files this request created and wrote whole.
+std::vector<std::string> created_uploads;
+
 void free_pairs() {
+    created_uploads.clear();
     _list* node = &list;
     while (node != nullptr) {
         _list* next = node->next;
@@ -486,7 +492,11 @@ bool read_file_part(const char* name, const char* filename, bool oversize) {
         bool complete = found && sink.finish();
         Cu_b_close(fh);
         // A cut-off or half-written upload must not be taken for the real file.
-        if (!complete) remove_upload(path);
+        if (!complete) {
+            remove_upload(path);
+        } else if (found) {
+            created_uploads.emplace_back(path);
+        }
     }
     if (!found) return false;
     compose_pair({name, "=", filename, ",", path});
@@ -625,6 +635,14 @@ int cgi_get(long max_length) {
     }
     parse_multipart(content_type, oversize);
     return result;
+}
+
+bool cgi_is_upload(const char* path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    for (const std::string& created : cgi_parser::created_uploads) {
+        if (created == path) return true;
+    }
+    return false;
 }
 
 int cgi_getvalue(const char* serch_name, int in_count, char* out_buff, std::size_t in_size) {

@@ -23,6 +23,11 @@ int cgi_get(long max_length);
 // 0 found, -1 not found.
 int cgi_getvalue(const char* serch_name, int in_count, char* out_buff, std::size_t in_size);
 
+// True when path is an upload file this request's parser created and wrote
+// whole. A text field can carry any "name,path" value: only a path that
+// passes this may be moved or removed as an upload.
+bool cgi_is_upload(const char* path);
+
 // Releases the list, then removes upload temporary files of earlier requests
 // that have not changed for an hour.
 void cgi_free();

@@ -247,22 +247,6 @@ void store_folder_text(int (*fio)(long, int, char*, std::size_t), const char* na
     if (fio(cgi_FOLDER_NO, 4, value, sizeof value) != 0) fio(cgi_FOLDER_NO, 2, value, sizeof value);
 }
 
-// Only a file the request parser created for an upload ("<data dir>CGI<n>")
-// is ever moved or removed: any other field can be sent with a path of the
-// sender's choosing after its comma.
-bool is_upload_file(const char* path) {
-    const std::size_t prefix = std::strlen(SYSINFO.DATA_FILE_PATH);
-    if (std::strncmp(path, SYSINFO.DATA_FILE_PATH, prefix) != 0) return false;
-    const char* number = path + prefix;
-    if (std::strncmp(number, "CGI", 3) != 0) return false;
-    number += 3;
-    if (*number == '\0') return false;
-    for (; *number != '\0'; ++number) {
-        if (!std::isdigit(static_cast<unsigned char>(*number))) return false;
-    }
-    return true;
-}
-
 void remove_path(const char* path) {
     PathBuffer buffer = make_path(path);
     Cu_remove(buffer.text);
@@ -291,7 +275,7 @@ bool apply_picture(const char* field, const char* delete_box, char* setting, std
     char name[kLongValueSize];
     char temporary[kLongValueSize];
     G_cut_filename(upload, name, sizeof name, temporary, sizeof temporary);
-    if (!is_upload_file(temporary)) return false;
+    if (!cgi_is_upload(temporary)) return false;
     // The file is stored under the name the setting can hold.
     G_setStrlength(name, setting_size);
     char target[DATA_PATH_SIZE];

@@ -74,22 +74,6 @@ bool valid_limit_date(const char* date) {
            date_part(date, 5, 2) <= 12 && date_part(date, 8, 2) >= 1 && date_part(date, 8, 2) <= 31;
 }
 
-// Only a file the request parser created for an upload ("<data dir>CGI<n>")
-// is ever moved or removed: any other field can be sent with a path of the
-// sender's choosing after its comma.
-bool is_upload_file(const char* path) {
-    const std::size_t prefix = std::strlen(SYSINFO.DATA_FILE_PATH);
-    if (std::strncmp(path, SYSINFO.DATA_FILE_PATH, prefix) != 0) return false;
-    const char* number = path + prefix;
-    if (std::strncmp(number, "CGI", 3) != 0) return false;
-    number += 3;
-    if (*number == '\0') return false;
-    for (; *number != '\0'; ++number) {
-        if (!std::isdigit(static_cast<unsigned char>(*number))) return false;
-    }
-    return true;
-}
-
 void remove_file(const char* path) {
     PathBuffer buffer = make_path(path);
     Cu_remove(buffer.text);
@@ -137,7 +121,7 @@ bool read_upload(const char* value, Upload& upload) {
     const std::size_t length = std::strlen(value);
     std::size_t comma = length;
     for (std::size_t i = length; i-- > 0;) {
-        if (value[i] == ',' && is_upload_file(value + i + 1)) {
+        if (value[i] == ',' && cgi_is_upload(value + i + 1)) {
             comma = i;
             break;
         }

@@ -289,6 +289,18 @@ TEST_F(RequestParser, UploadTakesTheNextFreeName) {
     EXPECT_EQ(read_file(upload(3)), "two");
 }
 
+TEST_F(RequestParser, OnlyFilesItWroteWholeCountAsUploads) {
+    write_file(upload(7), "another request's upload");
+    ASSERT_EQ(post(kMultipart, file_part("f", "x", "one") + text_part("g", "y," + upload(7)) + closing()), 0);
+    EXPECT_TRUE(cgi_is_upload(upload(0).c_str()));
+    EXPECT_FALSE(cgi_is_upload(upload(7).c_str()));  // only named by a text field
+    // An oversize request names a path it never writes; the earlier list is gone.
+    EXPECT_EQ(post(kMultipart, file_part("f", "big", std::string(5000, 'z')) + closing(), 1000), -2);
+    const std::string named = value("f").substr(value("f").find(',') + 1);
+    EXPECT_FALSE(cgi_is_upload(named.c_str()));
+    EXPECT_FALSE(cgi_is_upload(upload(0).c_str()));
+}
+
 TEST_F(RequestParser, FileFieldWithoutFileIsEmpty) {
     ASSERT_EQ(post(kMultipart, file_part("f", "", "") + text_part("t", "x") + closing()), 0);
     EXPECT_TRUE(has("f"));
