@@ -4,13 +4,19 @@
 
 #include <algorithm>
 #include <array>
+#include <csetjmp>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "util/bytes.h"
+#include "util/html_escape.h"
 
 namespace {
 
@@ -399,7 +405,8 @@ bool starts_with_line_feed(const GumboVector& children) {
 }
 
 // Depth-first over the tree without recursion: nesting depth is up to the writer.
-void write_children(std::string& out, const ParserInput& input, const GumboNode* root) {
+// False once the output passes limit bytes.
+bool write_children(std::string& out, const ParserInput& input, const GumboNode* root, std::size_t limit) {
     struct Open {
         const GumboNode* node;
         unsigned next;
@@ -409,6 +416,7 @@ void write_children(std::string& out, const ParserInput& input, const GumboNode*
     const TagTable& table = tag_table();
     std::vector<Open> open{{root, 0, false, false}};
     while (!open.empty()) {
+        if (out.size() > limit) return false;
         Open& top = open.back();
         const GumboElement& parent = top.node->v.element;
         if (top.next == parent.children.length) {
@@ -454,28 +462,347 @@ void write_children(std::string& out, const ParserInput& input, const GumboNode*
                 break;
         }
     }
+    return out.size() <= limit;
 }
 
-struct ParseDeleter {
-    const GumboOptions* options;
-    void operator()(GumboOutput* output) const { gumbo_destroy_output(options, output); }
+// The parser checks the elements open around each token (a walk of its stack),
+// so its work grows with the square of how deep a text nests: 100 KB of nested
+// tags costs most of a second. The text is scanned the way the parser's
+// tokenizer reads it, summing for each tag and each run of text the elements
+// open around it; past kParseBudget (a few hundredths of a second of parsing,
+// far above what ordinary bodies need, sloppy ones with hundreds of unclosed
+// tags included) the rest is written as text.
+// The scan counts on the safe side: an element closes only by the end tag of
+// the innermost open one; elements that a sibling of their own kind closes
+// (P, LI, TD ...) are not counted; after anything whose end the parser may
+// find elsewhere (SCRIPT, NOSCRIPT, SVG, MATH, CDATA, a raw-text element
+// inside SELECT) every tag counts and none closes.
+constexpr long long kParseBudget = 15000000;
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool is_tag_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool name_in(const std::string& name, std::initializer_list<const char*> names) {
+    for (const char* n : names) {
+        if (name == n) return true;
+    }
+    return false;
+}
+
+// Void elements, and elements that a sibling of their own kind closes (they
+// nest only through an element that is counted).
+bool adds_no_depth(const std::string& name) {
+    return name_in(name, {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param",
+                          "source", "track", "wbr", "keygen", "p", "li", "dt", "dd", "tr", "td", "th",
+                          "option"});
+}
+
+// Elements whose content the tokenizer reads as text up to their own end tag.
+bool is_raw_text(const std::string& name) {
+    return name_in(name, {"style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
+}
+
+// Elements after which the scan cannot follow the tokenizer for sure.
+bool ends_plain_scan(const std::string& name) {
+    return name_in(name, {"script", "noscript", "plaintext", "svg", "math"});
+}
+
+// The text read as the scan reads it: a NUL past its end.
+class ScanText {
+public:
+    explicit ScanText(std::string_view text) : text_(text) {}
+    std::size_t size() const { return text_.size(); }
+    char operator[](std::size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
+    std::size_t find(std::string_view what, std::size_t from) const { return text_.find(what, from); }
+    bool at(std::size_t i, std::string_view what) const { return text_.substr(std::min(i, text_.size())).starts_with(what); }
+
+private:
+    std::string_view text_;
 };
+
+// The end tag "</name" of a raw-text element, followed by a space, '/' or
+// '>', in any case; npos when there is none.
+std::size_t raw_text_end(const ScanText& text, std::size_t p, const std::string& name) {
+    for (; (p = text.find("</", p)) != std::string_view::npos; p += 2) {
+        std::size_t i = 0;
+        while (i < name.size()) {
+            char c = text[p + 2 + i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != name[i]) break;
+            ++i;
+        }
+        const char after = text[p + 2 + name.size()];
+        if (i == name.size() && (is_tag_space(after) || after == '/' || after == '>')) return p;
+    }
+    return std::string_view::npos;
+}
+
+// A tag name as the parser compares it: up to a space, '/' or '>'; ASCII
+// letters in lower case unless the name holds two-byte characters, whose
+// second bytes must stay as they are.
+std::string tag_name(const ScanText& text, std::size_t begin, std::size_t* end) {
+    std::size_t p = begin;
+    bool ascii = true;
+    for (char c; (c = text[p]) != '\0' && !is_tag_space(c) && c != '/' && c != '>'; ++p) {
+        if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
+    }
+    *end = p;
+    std::string name;
+    for (std::size_t i = begin; i < p; ++i) {
+        const char c = text[i];
+        name += ascii && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return name;
+}
+
+// The end of a tag's attributes as the tokenizer finds it: the '>' that is not
+// inside a quoted value. npos when the text ends first.
+std::size_t tag_end(const ScanText& text, std::size_t p) {
+    enum { before_name, in_name, after_name, before_value, double_quoted, single_quoted, unquoted } state =
+        before_name;
+    for (char c; (c = text[p]) != '\0'; ++p) {
+        switch (state) {
+            case before_name:
+                if (c == '>') return p;
+                if (!is_tag_space(c) && c != '/') state = in_name;
+                break;
+            case in_name:
+                if (c == '>') return p;
+                if (is_tag_space(c)) state = after_name;
+                else if (c == '/') state = before_name;
+                else if (c == '=') state = before_value;
+                break;
+            case after_name:
+                if (c == '>') return p;
+                if (c == '/') state = before_name;
+                else if (c == '=') state = before_value;
+                else if (!is_tag_space(c)) state = in_name;
+                break;
+            case before_value:
+                if (c == '>') return p;
+                if (c == '"') state = double_quoted;
+                else if (c == '\'') state = single_quoted;
+                else if (!is_tag_space(c)) state = unquoted;
+                break;
+            case double_quoted:
+                if (c == '"') state = before_name;
+                break;
+            case single_quoted:
+                if (c == '\'') state = before_name;
+                break;
+            case unquoted:
+                if (c == '>') return p;
+                if (is_tag_space(c)) state = before_name;
+                break;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// The open elements of the scan and the parsing work counted so far.
+class ParseCost {
+public:
+    // Counts one token; false once the budget is spent.
+    bool token() {
+        work_ += static_cast<long long>(open_.size());
+        return work_ <= kParseBudget;
+    }
+    void open(const std::string& name) { open_.push_back(name); }
+    void close(const std::string& name) {
+        if (!open_.empty() && open_.back() == name) open_.pop_back();
+    }
+    bool inside(const char* name) const {
+        for (const std::string& n : open_) {
+            if (n == name) return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::string> open_;
+    long long work_ = 0;
+};
+
+// Where the text's parsing work passes the budget, or npos.
+std::size_t parse_budget_cut(std::string_view html) {
+    constexpr std::size_t npos = std::string_view::npos;
+    const ScanText body(html);
+    ParseCost cost;
+    bool plain_scan = true;  // false once every tag counts and none closes
+    std::size_t text = 0;    // where the current run of text began
+    std::size_t p = 0;
+    while ((p = body.find("<", p)) != npos) {
+        const std::size_t tag = p;
+        if (tag > text && !cost.token()) return text;
+        const bool closing = body[p + 1] == '/';
+        const std::size_t name_start = p + (closing ? 2 : 1);
+        if (!plain_scan) {
+            if (!cost.token()) return tag;
+            if (!closing && is_ascii_letter(body[name_start])) cost.open("");
+            text = ++p;
+            continue;
+        }
+        if (body.at(p, "<!--")) {
+            // A comment ends at the first "-->" or "--!>", counted from its own "--".
+            const std::size_t dashes = body.find("-->", p + 2);
+            const std::size_t bang = body.find("--!>", p + 2);
+            const std::size_t end = std::min(dashes, bang);
+            if (end == npos) break;
+            text = p = end + (end == bang ? 4 : 3);
+            continue;
+        }
+        if (body.at(p, "<![CDATA[")) {
+            plain_scan = false;
+            continue;
+        }
+        if (!is_ascii_letter(body[name_start])) {
+            // A declaration or bogus comment ends at its first '>'; a lone '<' is text.
+            if (body[p + 1] == '!' || body[p + 1] == '?' || closing) {
+                const std::size_t gt = body.find(">", p);
+                if (gt == npos) break;
+                text = p = gt + 1;
+            } else {
+                ++p;
+            }
+            continue;
+        }
+        std::size_t name_end = 0;
+        const std::string name = tag_name(body, name_start, &name_end);
+        const std::size_t gt = tag_end(body, name_end);
+        if (gt == npos) break;  // an unfinished tag is no element
+        if (!cost.token()) return tag;
+        text = p = gt + 1;
+        if (closing) {
+            cost.close(name);
+            continue;
+        }
+        if (is_raw_text(name) && !cost.inside("select")) {
+            const std::size_t end = raw_text_end(body, p, name);
+            if (end == npos) break;  // the rest is its text
+            text = p = end;
+            continue;
+        }
+        if (ends_plain_scan(name) || is_raw_text(name)) plain_scan = false;
+        if (!plain_scan || !adds_no_depth(name)) cost.open(name);
+    }
+    return npos;
+}
+
+// Gumbo allocates without bound where it reopens formatting elements: every new
+// block of `<div><b x=N></div>` copies all the B elements still active, so 100 KB
+// of it asks for gigabytes. Every block of a parse comes from this arena, which
+// counts what the parser asks for; past the budget it leaves the parse by
+// longjmp (Gumbo is C: no destructor is skipped) and the arena is freed whole,
+// which also frees the parse's tree without walking it.
+class ParseArena {
+public:
+    explicit ParseArena(std::size_t budget) : budget_(budget) {}
+    ~ParseArena() {
+        while (chunks_ != nullptr) {
+            Chunk* previous = chunks_->previous;
+            std::free(chunks_);
+            chunks_ = previous;
+        }
+    }
+    ParseArena(const ParseArena&) = delete;
+    ParseArena& operator=(const ParseArena&) = delete;
+
+    static void* allocate(void* self, std::size_t size) { return static_cast<ParseArena*>(self)->take(size); }
+    static void deallocate(void*, void*) {}  // freed with the arena
+
+    std::jmp_buf over_budget;
+
+private:
+    struct alignas(std::max_align_t) Chunk {
+        Chunk* previous;
+    };
+    static constexpr std::size_t kAlign = alignof(std::max_align_t);
+    static constexpr std::size_t kFirstChunk = 16 * 1024;
+    static constexpr std::size_t kLargestChunk = 1024 * 1024;
+
+    void* take(std::size_t size) {
+        if (size > budget_) std::longjmp(over_budget, 1);
+        size = (std::max<std::size_t>(size, 1) + kAlign - 1) & ~(kAlign - 1);
+        if (size > budget_ - asked_) std::longjmp(over_budget, 1);
+        asked_ += size;
+        if (size > left_) {
+            // A block larger than a quarter chunk gets its own, so the current
+            // chunk's rest stays in use.
+            const bool alone = size > chunk_size_ / 4;
+            const std::size_t bytes = alone ? size : chunk_size_;
+            void* memory = std::malloc(sizeof(Chunk) + bytes);
+            if (memory == nullptr) std::longjmp(over_budget, 1);
+            chunks_ = new (memory) Chunk{chunks_};
+            char* data = reinterpret_cast<char*>(chunks_ + 1);
+            if (alone) return data;
+            next_ = data;
+            left_ = bytes;
+            chunk_size_ = std::min(chunk_size_ * 2, kLargestChunk);
+        }
+        void* block = next_;
+        next_ += size;
+        left_ -= size;
+        return block;
+    }
+
+    std::size_t budget_;
+    std::size_t asked_ = 0;
+    Chunk* chunks_ = nullptr;
+    char* next_ = nullptr;
+    std::size_t left_ = 0;
+    std::size_t chunk_size_ = kFirstChunk;
+};
+
+// The parse; null when the arena left it. No object with a destructor lives in
+// this frame, so leaving it by longjmp is sound.
+GumboOutput* parse_in_arena(ParseArena& arena, const GumboOptions* options, const ParserInput& input) {
+    if (setjmp(arena.over_budget) != 0) return nullptr;
+    return gumbo_parse_with_options(options, input.data(), input.size());
+}
+
+// What the parser may ask for. 100 KB of ordinary HTML or Japanese text asks for
+// 1-2 MB, the densest ordinary markup (a paragraph per character) 9 MB; at the
+// largest body this allows 23 MB, and the hostile parses it stops end within a
+// few tenths of a second.
+std::size_t parse_memory_budget(std::size_t input_bytes) { return 16 * 1024 * 1024 + 64 * input_bytes; }
+
+// Sanitized markup never legitimately grows much (closing tags, quoted values,
+// an escaped stray '<'); formatting that the parser copies into every block
+// can grow it without end.
+std::size_t output_budget(std::size_t input_bytes) { return 8 * input_bytes + 64 * 1024; }
+
+// The text sanitized into out; false when it needs more than its budgets.
+bool sanitize_within_budgets(std::string_view html, std::string& out) {
+    // Without a '<' there is no markup, and the text is already safe as element content.
+    if (html.find('<') == std::string_view::npos) {
+        out += html;
+        return true;
+    }
+    const ParserInput input(html);
+    ParseArena arena(parse_memory_budget(html.size()));
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &ParseArena::allocate;
+    options.deallocator = &ParseArena::deallocate;
+    options.userdata = &arena;
+    options.fragment_context = GUMBO_TAG_BODY;
+    options.max_errors = 0;  // nobody reads them; recording them costs time
+    const GumboOutput* parsed = parse_in_arena(arena, &options, input);
+    if (parsed == nullptr) return false;
+    out.reserve(html.size() + html.size() / 8);
+    return parsed->root == nullptr || write_children(out, input, parsed->root, output_budget(html.size()));
+}
+
+// The text as plain element text, the way html_text writes it.
+std::string as_text(std::string_view text) { return html_text(std::string(text).c_str()); }
 
 }  // namespace
 
 std::string sanitize_html(std::string_view html) {
-    // Without a '<' there is no markup, and the text is already safe as element content.
-    if (html.find('<') == std::string_view::npos) return std::string(html);
-
-    const ParserInput input(html);
-    GumboOptions options = kGumboDefaultOptions;
-    options.fragment_context = GUMBO_TAG_BODY;
-    options.max_errors = 0;  // nobody reads them; recording them costs time
-    const std::unique_ptr<GumboOutput, ParseDeleter> parsed(
-        gumbo_parse_with_options(&options, input.data(), input.size()), ParseDeleter{&options});
-
+    const std::size_t cut = parse_budget_cut(html);
     std::string out;
-    out.reserve(html.size() + html.size() / 8);
-    if (parsed != nullptr && parsed->root != nullptr) write_children(out, input, parsed->root);
+    // Past a budget nothing of the markup is trusted: the whole text shows as text.
+    if (!sanitize_within_budgets(html.substr(0, cut), out)) return as_text(html);
+    if (cut != std::string_view::npos) out += as_text(html.substr(cut));
     return out;
 }

@@ -16,6 +16,14 @@
 // Names come out in upper case, every attribute value in double quotes and
 // escaped, text escaped where it held a '<'. Shift_JIS bytes come out as they
 // went in; a text without any '<' comes back unchanged.
+//
+// What one text may cost is bounded, so that a short hostile text cannot stall
+// every page that shows it:
+//  - nesting: past a budget of parsing work (a scan sums the elements open
+//    around each token) the rest of the text is written as plain text;
+//  - memory and output: a parse that asks for more than 16 MB + 64 bytes per
+//    input byte, or writes more than 8 times the input + 64 KB, is abandoned and
+//    the whole text is written as plain text (html_text).
 #pragma once
 
 #include <string>

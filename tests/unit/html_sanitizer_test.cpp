@@ -5,6 +5,8 @@
 #include <cctype>
 #include <string>
 
+#include "util/html_escape.h"
+
 namespace {
 
 // Every two-byte Shift_JIS character, then every half-width kana.
@@ -20,6 +22,24 @@ std::string every_shift_jis_character() {
     }
     for (int kana = 0xA1; kana <= 0xDF; ++kana) text += static_cast<char>(kana);
     return text;
+}
+
+// unit with "%d" replaced by 0, 1, 2 ... until the text holds at least size bytes.
+std::string repeated(std::string_view unit, std::size_t size) {
+    std::string text;
+    const std::size_t at = unit.find("%d");
+    for (int i = 0; text.size() < size; ++i) {
+        text += at == std::string_view::npos
+                    ? std::string(unit)
+                    : std::string(unit.substr(0, at)) + std::to_string(i) + std::string(unit.substr(at + 2));
+    }
+    return text;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 TEST(HtmlSanitizerTest, ScriptCarryingElementsGoWithTheirContent) {
@@ -165,6 +185,46 @@ TEST(HtmlSanitizerTest, CharactersAShiftJisPageCannotHoldBecomeReferences) {
     // Where no '<' forces a decode, entities, CR and quotes stay exactly as written.
     EXPECT_EQ(sanitize_html("<b>&#12354;&amp&quot;\"\r\n</b>\r\n\rx\r"),
               "<B>&#12354;&amp&quot;\"\r\n</B>\r\n\rx\r");
+}
+
+TEST(HtmlSanitizerTest, DeepNestingShowsItsRestAsText) {
+    const std::string nested = "\x82\xa0<b>x</b>" + repeated("<div>", 100000);
+    const std::string out = sanitize_html(nested);
+    EXPECT_EQ(out.rfind("\x82\xa0<B>x</B><DIV><DIV>", 0), 0u);
+    // Thousands of levels stay markup, far more than any browser nests.
+    EXPECT_GT(count(out, "<DIV>"), 2000u);
+    EXPECT_LT(count(out, "<DIV>"), 10000u);
+    EXPECT_TRUE(out.ends_with("&lt;div&gt;&lt;div&gt;"));
+}
+
+TEST(HtmlSanitizerTest, FormattingReopenedWithoutEndShowsAsText) {
+    // The parser copies every still active B into each new block: past the
+    // parse's memory budget the whole text is shown as text.
+    std::string unclosed = "<p>";
+    for (int i = 0; i < 36; ++i) unclosed += "<b x=" + std::to_string(i) + ">";
+    for (const std::string& hostile :
+         {"\x82\xa0" + repeated("<div><b x=%d></div>", 103000), repeated("<p><b x=%d>", 103000),
+          unclosed + repeated("<p>x", 100000)}) {
+        EXPECT_EQ(sanitize_html(hostile), html_text(hostile.c_str())) << hostile.substr(0, 40);
+    }
+    // Copies that stay within the memory budget yet multiply the output: past
+    // eight times the input the text shows as text too.
+    const std::string wide = "<p>" + repeated("<font face='" + std::string(2000, '"') + "'>", 6000) +
+                             repeated("<p>x", 800);
+    EXPECT_EQ(sanitize_html(wide), html_text(wide.c_str()));
+}
+
+TEST(HtmlSanitizerTest, OrdinaryLongBodiesPassTheBudgetsUntouched) {
+    const std::string jp = "\x93\xfa\x96\x7b\x8c\xea\x82\xcc\x95\xb6\x8f\xcd";  // Japanese words
+    const std::string unit =
+        "<P>Paragraph with <B>bold</B>, <FONT COLOR=\"#FF0000\">colour</FONT> and a "
+        "<A HREF=\"http://example.com/x?a=1&amp;b=2\" TARGET=\"_blank\">link</A>.</P>\r\n"
+        "<TABLE BORDER=\"1\"><TBODY><TR><TH>" + jp + "</TH><TD ALIGN=\"right\">12</TD></TR></TBODY></TABLE>"
+        "<UL><LI>" + jp + "</LI></UL><BR>\r\n" + jp + "&gt; quoted<BR>\r\n";
+    const std::string ordinary = repeated(unit, 100000);
+    EXPECT_EQ(sanitize_html(ordinary), ordinary);
+    // The densest ordinary shape measured: the most parser memory per byte.
+    EXPECT_EQ(sanitize_html(repeated("<p>x", 100000)), repeated("<P>x</P>", 200000));
 }
 
 }  // namespace
