@@ -250,7 +250,10 @@ void G_Add_a_href(char* in_data, const char* in_target, const char* cgi_name,
     std::size_t i = 0;
     while (in_data[i] != '\0') {
         const char* p = in_data + i;
-        if (is_lead_byte(*p)) {
+        // Only these can start an address or an anchor: the rest is copied
+        // without trying every prefix (a long body is mostly such bytes).
+        const bool may_start = *p == 'H' || *p == 'h' || *p == 'M' || *p == 'm' || *p == '<';
+        if (is_lead_byte(*p) || !may_start) {
             i += copy_char(out, p);
         } else if (starts_with(p, "HTTP://") || starts_with(p, "http://") ||
                    starts_with(p, "HTTPS://") || starts_with(p, "https://")) {
