@@ -213,6 +213,20 @@ TEST_F(MessageDetailTest, NeighboursCrossPageBoundaries) {
     EXPECT_TRUE(has(view("SEL_NO=45&PPage=1&AC_MODE=3"), buttons(44, 1, 0, 1)));
     // A message not on the page: the page's last record on one side only.
     EXPECT_TRUE(has(view("SEL_NO=3&PPage=2&AC_MODE=1"), buttons(40, 2, 0, 2)));
+
+    // A reply to topic 1 (message 46) sets the thread orders apart. Threads by
+    // posting (1, 46, 2 ... 45): the 20th of page 1, the first of page 2, the last.
+    post("Re", 1);
+    EXPECT_TRUE(has(view("SEL_NO=19&PPage=1&AC_MODE=4"), buttons(18, 1, 20, 2)));
+    EXPECT_TRUE(has(view("SEL_NO=20&PPage=2&AC_MODE=4"), buttons(19, 1, 21, 2)));
+    EXPECT_TRUE(has(view("SEL_NO=45&PPage=3&AC_MODE=4"), buttons(44, 3, 0, 3)));
+    // Roots only: the last root ends the list; a reply stands on no page of roots.
+    EXPECT_TRUE(has(view("SEL_NO=45&PPage=3&AC_MODE=2"), buttons(44, 3, 0, 3)));
+    EXPECT_TRUE(has(view("SEL_NO=46&PPage=3&AC_MODE=2"), buttons(45, 3, 0, 3)));
+    // Threads by activity (1, 46, 45 ... 2), newest first.
+    EXPECT_TRUE(has(view("SEL_NO=28&PPage=1&AC_MODE=5"), buttons(27, 2, 29, 1)));
+    EXPECT_TRUE(has(view("SEL_NO=27&PPage=2&AC_MODE=5"), buttons(26, 2, 28, 1)));
+    EXPECT_TRUE(has(view("SEL_NO=2&PPage=3&AC_MODE=5"), buttons(0, 3, 3, 3)));
 }
 
 TEST_F(MessageDetailTest, ThreadTableOnlyForThreadsAndEveryRowOnce) {
@@ -271,6 +285,19 @@ TEST_F(MessageDetailTest, ConfirmationsOnViewAndByButton) {
     EXPECT_TRUE(has(confirmed.out, "<OPTION>1 people\n<OPTION>Taro\n"));
     action("CONFIRMWR", {{"SEL_NO", "2"}}, "guest");  // a shared account does not confirm
     EXPECT_EQ(install.read_data_file("5/x2/confirm.txt"), "taro,1,Taro,\n");
+
+    // A long list is read 100 names at a time: each name once, in order.
+    std::string lines;
+    for (int i = 0; i < 150; ++i) {
+        const std::string n = std::to_string(i);
+        lines += "u" + n + ",1,Name" + n + ",\n";
+    }
+    install.write_data_file("5/x2/confirm.txt", lines);
+    const std::string many = view("SEL_NO=2&PPage=1");
+    EXPECT_TRUE(has(many, "<OPTION>150 people\n<OPTION>Name0\n"));
+    EXPECT_TRUE(has(many, "<OPTION>Name99\n<OPTION>Name100\n"));
+    EXPECT_TRUE(has(many, "<OPTION>Name149\n</SELECT>\n"));
+    EXPECT_EQ(count(many, "<OPTION>Name"), 150);
 }
 
 TEST_F(MessageDetailTest, OneLineRepliesAreCutWholeAndMakeTheMessageUnread) {
@@ -302,6 +329,18 @@ TEST_F(MessageDetailTest, OneLineRepliesAreCutWholeAndMakeTheMessageUnread) {
     EXPECT_TRUE(has(result.out, "<FONT COLOR=\"RED\"><B>No such message</B></FONT>\n"));
     EXPECT_FALSE(install.data_file_exists("5/x2"));
     EXPECT_EQ(count(install.read_data_file("5/x1/lineres.txt"), "\n"), 2);
+
+    // Replies are read 20 at a time: each one once, in order.
+    std::string replies;
+    for (int i = 0; i < 45; ++i) {
+        const std::string n = std::to_string(i);
+        replies += "u" + n + ",N" + n + ",r" + n + "\n";
+    }
+    install.write_data_file("5/x1/lineres.txt", replies);
+    const std::string out = view("SEL_NO=1&PPage=1");
+    EXPECT_EQ(count(out, "</FONT>&nbsp;r"), 45);
+    EXPECT_TRUE(has(out, ">N19</FONT>&nbsp;r19<BR>\n<FONT COLOR=\"#8B0000\">N20</FONT>&nbsp;r20<BR>\n"));
+    EXPECT_TRUE(has(out, ">N44</FONT>&nbsp;r44<BR>\n<FORM NAME=\"INPUT\""));
 }
 
 TEST_F(MessageDetailTest, AttachmentSizeIsGroupedInThousands) {
