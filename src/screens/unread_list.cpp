@@ -270,8 +270,7 @@ void b_NRDETAILS(long in_folder_no) {
     }
 
     if (one_folder) {
-        // The full view shows each message with its own folder's settings.
-        if (!listing.table) b_SET_DIR_CONFIG(in_folder_no);
+        // The dispatcher has loaded this folder's settings already.
         TREE_DATA folder = G_TREE_DATA;
         folder.FOLDER_NO = static_cast<int32_t>(in_folder_no);
         folder_messages(folder, listing);
