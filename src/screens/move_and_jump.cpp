@@ -5,8 +5,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -205,7 +203,9 @@ void remove_from_source(long folder_no, long sel_no) {
     sBBS_IDX = BBS_IDX{};
     sBBS_IDX.FOLDER_NO = clamp32(folder_no);
     sBBS_IDX.SEL_NO = clamp32(sel_no);
-    Fio_BBS_IDX(MODE_DELETE);
+    // A message the index still holds keeps its files (it is then in both
+    // folders, which loses nothing).
+    if (Fio_BBS_IDX(MODE_DELETE) != STORE_OK) return;
     char directory[DATA_PATH_SIZE];
     if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
     // Nobody is left with an unread mark for a message that is gone.
