@@ -315,4 +315,18 @@ TEST_F(MoveAndJumpTest, RefusedMoveChangesNothing) {
     EXPECT_EQ(messages(), stored);
 }
 
+// The renumbering grows as the thread needs: no part of it stays behind.
+TEST_F(MoveAndJumpTest, ThreadOfMoreThanAThousandMovesWhole) {
+    std::vector<int> number{post(5, "M0")};
+    for (int i = 1; i <= 1000; ++i) number.push_back(post(5, "M" + std::to_string(i), number[(i - 1) / 2]));
+    post(5, "Other");
+    move("boss", number[0], number[0], 6);
+    expect_consistent(5);
+    expect_consistent(6);
+    const auto target = threads(6);
+    ASSERT_EQ(target.size(), 1001u);
+    EXPECT_EQ(target.at("M1000").UP_NO, target.at("M499").SEL_NO);
+    EXPECT_EQ(threads(5).size(), 1u);
+}
+
 }  // namespace
