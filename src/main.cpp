@@ -19,7 +19,10 @@
 #include "screens/folder_settings.h"
 #include "screens/message_detail.h"
 #include "screens/message_list.h"
+#include "screens/move_and_jump.h"
 #include "screens/posting.h"
+#include "screens/search.h"
+#include "screens/unread_list.h"
 #include "store/folder_tree.h"
 #include "store/personal_settings.h"
 #include "store/system_log.h"
@@ -81,6 +84,17 @@ constexpr DispatchRow kJobTable[] = {
     {"FRM221", [] { b_FRM221(); }},
     {"FRM222", [] { b_FRM222(); }},
     {"FRM223", [] { b_FRM223(); }},
+    {"WRITE_MOVE", [] { b_WRITE_MOVE(); }},
+    {"WRITE_MOVEWR",
+     [] {
+         b_WRITE_MOVEWR();
+         b_BWRITEWR_FIX();
+     }},
+    {"SET_ALLREAD",
+     [] {
+         b_SET_ALLREAD();
+         b_ROOM();
+     }},
     {"SET_CONFIG", [] { b_SET_CONFIG(); }},
     {"SET_CONFIGWR",
      [] {
@@ -114,6 +128,14 @@ constexpr DispatchRow kJobTable[] = {
          b_USER_DISP_DEFWR();
          b_FRM222();
      }},
+    {"SEARCH", [] { b_SEARCH(cgi_FOLDER_NO); }},
+    {"NRDETAILS", [] { b_NRDETAILS(cgi_FOLDER_NO); }},
+    {"NRDETAILSWR",
+     [] {
+         b_NRDETAILSWR();
+         b_NRDETAILS(cgi_FOLDER_NO);
+     }},
+    {"JUMPLINK", [] { b_JUMPLINK(); }},
 };
 
 void clear_request_state() {
@@ -255,6 +277,10 @@ void serve_request() {
     if (G_USER_MST.LANGUAGE[0] != '\0' && std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0) {
         StrdefFileOpen("wbbs.lng", G_USER_MST.LANGUAGE);
     }
+
+    // The screens across folders check each folder they show themselves.
+    if (std::strcmp(cgi_JOB, "NRDETAILSALL") == 0) b_NRDETAILS(0);
+    if (std::strcmp(cgi_JOB, "ALLSEARCH") == 0) b_SEARCH(0);
 
     ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);
     if (ACL_LEVEL <= 0) return;
