@@ -50,9 +50,10 @@ protected:
         install.build(kInstallation);
         install.use_store();
     }
-    int post(int folder, const std::string& title, int confirm = 0) {
+    int post(int folder, const std::string& title, int confirm = 0, int reply_to = 0) {
         std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
         sBBS_IDX.FOLDER_NO = folder;
+        sBBS_IDX.SEL_NO = reply_to;
         sBBS_IDX.CONFIRM = confirm;
         copy_field(sBBS_IDX.WRITE_TITLE, title.c_str());
         copy_field(sBBS_IDX.WRITER_NAME, "Taro");
@@ -139,7 +140,13 @@ TEST_F(UnreadListTest, NothingUnreadGivesHeadingsAndButtonsWithoutTheSelectScrip
 TEST_F(UnreadListTest, OneUnreadMessageGetsTheSingleCheckboxScriptTwoTheLoop) {
     post(5, "Seen");
     post(5, "Fresh");
-    write_marks("table", 5, {1});  // message 2 lies beyond the marks: unread
+    post(5, "Gone");
+    post(5, "Kept");
+    std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+    sBBS_IDX.FOLDER_NO = 5;
+    sBBS_IDX.SEL_NO = 3;
+    ASSERT_EQ(Fio_BBS_IDX(3), 0);  // stays in bbs1.idx as deleted: never listed
+    write_marks("table", 5, {1, 0, 0, 1});
     std::string out = get("table", "NRDETAILS");
     EXPECT_EQ(count(out, "NAME=\"FOLSEL\""), 1);
     EXPECT_TRUE(has(out, "<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"5,2\">"));
@@ -148,17 +155,33 @@ TEST_F(UnreadListTest, OneUnreadMessageGetsTheSingleCheckboxScriptTwoTheLoop) {
     EXPECT_TRUE(has(out, "document.INPUT.NRFLG.value=\"Clear all\";\ndocument.INPUT.FOLSEL.checked=true;\n"));
     EXPECT_FALSE(has(out, "l_loop"));
 
-    write_marks("table", 5, {0, 0});
+    write_marks("table", 5, {0});  // the others lie beyond the marks: unread
     out = get("table", "NRDETAILS");
-    EXPECT_TRUE(has(out, "for ( l_loop=0 ; l_loop<2 ; l_loop++ ) {\n"
+    EXPECT_FALSE(has(out, "Gone"));
+    EXPECT_TRUE(has(out, "for ( l_loop=0 ; l_loop<3 ; l_loop++ ) {\n"
                          "document.INPUT.FOLSEL[l_loop].checked=true;\n"));
 
     // The full view (no setting) shows the folder's name and the message's head with its checkbox.
     out = get("taro", "NRDETAILS");
-    EXPECT_EQ(count(out, "<B>Notices</B><BR>\n"), 2);
+    EXPECT_EQ(count(out, "<B>Notices</B><BR>\n"), 3);
     EXPECT_TRUE(has(out, "<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"5,1\">"));
     EXPECT_TRUE(has(out, "<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"5,2\">"));
     EXPECT_TRUE(has(out, kButtons));
+}
+
+TEST_F(UnreadListTest, FullViewShowsEachThreadAndKeepsThePageMarksAside) {
+    post(5, "Root");
+    post(5, "Other");
+    post(5, "Reply", 0, 1);
+    write_marks("taro", 5, {0, 0, 1});
+    // The thread table of message 1 reads the marks of 1 and 3 (read): message
+    // 2 is still judged by its own mark.
+    const std::string out = install.get(install.session("taro") + "&FOLDER_NO=5&JOB=NRDETAILS&PPage=7").out;
+    EXPECT_TRUE(has(out, "VALUE=\"5,1\""));
+    EXPECT_TRUE(has(out, "VALUE=\"5,2\""));
+    EXPECT_FALSE(has(out, "VALUE=\"5,3\""));
+    EXPECT_TRUE(has(out, "JOB=NRROOM&FOLDER_NO=5&SEL_NO=3&PPage=7"));
+    EXPECT_TRUE(has(out, "l_loop<2 ;"));
 }
 
 TEST_F(UnreadListTest, AllFoldersSkipTheSubtreeWithoutAccessButNotALaterSibling) {
