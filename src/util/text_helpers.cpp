@@ -1,5 +1,7 @@
 #include "util/text_helpers.h"
 
+#include "util/html_escape.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -261,7 +263,13 @@ void G_Add_a_href(char* in_data, const char* in_target, const char* cgi_name,
             out.open_piece();
             out.add("<A HREF=\"");
             out.add_attr(cgi_name);
-            out.add_attr(p, n);
+            if (*cgi_name != '\0') {
+                // Behind the jump prefix the address is one query value: its
+                // own '&', '#' and '+' must reach the jump unchanged.
+                out.add_attr(url_arg(std::string(p, n).c_str()).c_str());
+            } else {
+                out.add_attr(p, n);
+            }
             out.add("\"");
             if (*in_target != '\0') {
                 out.add(" TARGET=\"");

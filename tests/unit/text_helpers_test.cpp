@@ -112,7 +112,10 @@ std::string linked(const char* body, const char* target = "", const char* prefix
 
 TEST(TextHelpersTest, AddAHrefLinksUrlsThroughTheJumpPrefix) {
     EXPECT_EQ(linked("see http://a.jp/x<br>", "_blank", "J?URL="),
-              "see <A HREF=\"J?URL=http://a.jp/x\" TARGET=\"_blank\">http://a.jp/x</A><br>");
+              "see <A HREF=\"J?URL=http%3A%2F%2Fa.jp%2Fx\" TARGET=\"_blank\">http://a.jp/x</A><br>");
+    // The address is one value of the jump's query, whatever it holds.
+    EXPECT_EQ(linked("http://a.jp/?x=1&y=2#z", "", "J?URL="),
+              "<A HREF=\"J?URL=http%3A%2F%2Fa.jp%2F%3Fx%3D1%26y%3D2%23z\">http://a.jp/?x=1&y=2#z</A>");
     EXPECT_EQ(linked("xhttps://a.jp y"), "x<A HREF=\"https://a.jp\">https://a.jp</A> y");
     EXPECT_EQ(linked("HTTP://A.JP"), "<A HREF=\"HTTP://A.JP\">HTTP://A.JP</A>");
     EXPECT_EQ(linked("mailto:me@a.jp,", "_blank", "J?URL="),
