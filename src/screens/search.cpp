@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "cgi/request_parser.h"
-#include "request/page_frame.h"
 #include "request/request_state.h"
 #include "request/session.h"
 #include "screens/page_output.h"
@@ -152,7 +151,9 @@ bool is_hit(const SearchQuery& query, long folder, long sel_no, const BBS_IDX& r
     const bool has_writer = query.writer[0] != '\0';
     if (query.stat == 1) {
         bool hit = has_writer && G_StrFind(writer_name.c_str(), query.writer) != -1;
-        for (std::size_t k = 0; !hit && k < query.keywords.size(); ++k) hit = occurs(title.c_str(), query.keywords[k]);
+        for (std::size_t k = 0; !hit && k < query.keywords.size(); ++k) {
+            hit = occurs(title.c_str(), query.keywords[k]);
+        }
         if (hit) {
             read_body(folder, sel_no);
             return true;
@@ -165,7 +166,9 @@ bool is_hit(const SearchQuery& query, long folder, long sel_no, const BBS_IDX& r
     }
     if (has_writer && G_StrFind(writer_name.c_str(), query.writer) == -1) return false;
     std::vector<bool> found(query.keywords.size(), false);
-    for (std::size_t k = 0; k < query.keywords.size(); ++k) found[k] = occurs(title.c_str(), query.keywords[k]);
+    for (std::size_t k = 0; k < query.keywords.size(); ++k) {
+        found[k] = occurs(title.c_str(), query.keywords[k]);
+    }
     if (read_body(folder, sel_no)) {
         for (std::size_t k = 0; k < query.keywords.size(); ++k) {
             if (!found[k]) found[k] = occurs(G_WRITE_DATA, query.keywords[k]);
