@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -221,6 +222,7 @@ long search_folder(const SearchQuery& query, long folder) {
 // The ROOM_NO values as sent, up to the first empty or 0; each folder once.
 std::vector<long> requested_rooms() {
     std::vector<long> rooms;
+    std::set<long> seen;
     std::unique_ptr<char[]> value(new char[kNumberSize]);
     for (int n = 0;; ++n) {
         value[0] = '\0';
@@ -228,9 +230,7 @@ std::vector<long> requested_rooms() {
         if (value[0] == '\0') break;
         const long folder = std::strtol(value.get(), nullptr, 10);
         if (folder == 0) break;
-        bool seen = false;
-        for (long r : rooms) seen = seen || r == folder;
-        if (!seen) rooms.push_back(folder);
+        if (seen.insert(folder).second) rooms.push_back(folder);
     }
     return rooms;
 }
