@@ -204,7 +204,9 @@ long search_folder(const SearchQuery& query, long folder) {
     long hits = 0;
     BBS_IDX page[BBS_IDX_PAGE];
     for (long p = 1; (p - 1) * BBS_IDX_PAGE < count; ++p) {
-        if (Fio_BBS_IDX20(folder, 1, p) != 0) break;
+        // A page that cannot be read now (its index locked for a moment) loses
+        // its own messages only: the walk goes on with the next page.
+        if (Fio_BBS_IDX20(folder, 1, p) != 0) continue;
         // The body reads below must not disturb the page being walked.
         std::memcpy(page, sBBS_IDX20, sizeof page);
         for (int i = 0; i < BBS_IDX_PAGE; ++i) {

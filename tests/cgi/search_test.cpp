@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "cgi/cgi_harness.h"
@@ -246,6 +247,10 @@ TEST_F(SearchTest, ChosenFoldersOnlyThoseTheUserMayOpen) {
                        .out),
               "6:1");
     EXPECT_EQ(install.all_paths(), before);
+    // A folder whose index is locked is passed over; the others are searched.
+    install.write_data_file("5/bbs.chk", "");
+    EXPECT_EQ(hits(install.get(base + "CONDITION=apple&ROOM_NO=5&ROOM_NO=7").out), "7:1");
+    std::filesystem::remove(install.data_dir() + "5/bbs.chk");
     const std::string none = install.get(base + "CONDITION=apple").out;
     EXPECT_TRUE(has(none, "<OPTION VALUE=\"5\" >5:Notices\n"));
     EXPECT_TRUE(has(none, "<B>total hit 0message(s)</B>"));
