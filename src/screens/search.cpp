@@ -44,7 +44,7 @@ std::vector<std::string> split_keywords(const char* condition) {
         char slot[kConditionSize];
         copy_field(slot, piece.c_str());
         G_TrimRight(slot);
-        if (slot[0] != '\0') keywords.emplace_back(slot);
+        if (slot[0] != '\0') keywords.push_back(std::string(slot));
         piece.clear();
     };
     for (std::size_t i = 0; condition[i] != '\0' && keywords.size() < kMaxKeywords;) {
