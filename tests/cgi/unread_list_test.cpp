@@ -240,4 +240,19 @@ TEST_F(UnreadListTest, MarkAllReadCoversEveryMessageInBatchesAndShowsTheFrameset
     EXPECT_TRUE(marks("guest", 5).empty());
 }
 
+
+TEST_F(UnreadListTest, OneFolderTakesItsPictureColourAndExpiryColumnTheAllFoldersListNot) {
+    install.build("setting 5 BACKPIC2 back.gif\nsetting 5 FONTCOLOR2 ff0000\nsetting 5 TIME_LIMIT_FLG 1\n");
+    const std::string out = get("table", "NRDETAILS");
+    EXPECT_TRUE(has(out, "<BODY BACKGROUND=\"wbbs.cgi?JOB=BG2_DL&SKEY1=1234567&SKEY2=7654321&uid=table&FOLDER_NO=5\" >\n"));
+    EXPECT_TRUE(has(out, "<FONT COLOR=\"#ff0000\"><FONT SIZE=\"5\"><B>Unread</B></FONT>\n<HR>\n"));
+    EXPECT_TRUE(has(out, "Expires</TD>\n</TR>\n<TR>\n\t<TD NOWRAP BGCOLOR=\"#FFFFFF\" ALIGN=\"LEFT\" COLSPAN=8>"));
+    EXPECT_TRUE(has(out, "</TABLE>\n<P>\n</FONT>" + kButtons));
+
+    const std::string all = get("table", "NRDETAILSALL");
+    EXPECT_FALSE(has(all, "BACKGROUND=\"wbbs.cgi"));
+    EXPECT_FALSE(has(all, "ff0000"));
+    EXPECT_TRUE(has(all, "</TABLE>\n<P>\n" + kButtons));
+}
+
 }  // namespace
