@@ -27,6 +27,8 @@ setting 5 RES_HEADER Re
 )";
 
 struct Browser {
+    explicit Browser(CgiInstallation& where) : install(where) {}
+
     CgiInstallation& install;
     std::string uid, key1, key2;
 
