@@ -203,13 +203,7 @@ void record_view(long folder_no, const BBS_IDX& record) {
     }
     // A deleted message has no directory left to hold a confirmation.
     if (record.CONFIRM == 2 && record.DEL_FLG == 0) {
-        std::memset(&sCONFIRM_TXT, 0, sizeof sCONFIRM_TXT);
-        sCONFIRM_TXT.FOLDER_NO = static_cast<int32_t>(folder_no);
-        sCONFIRM_TXT.SEL_NO = static_cast<int32_t>(sel_no);
-        copy_field(sCONFIRM_TXT.USER_ID, G_USER_MST.USER_ID);
-        sCONFIRM_TXT.CONFIRM_LEVEL = 1;
-        copy_field(sCONFIRM_TXT.USER_NAME, G_USER_MST.USER_NAME);
-        if (Fio_CONFIRM_TXT(2) != 0) Fio_CONFIRM_TXT(4);
+        record_confirmation(folder_no, sel_no);
     }
 }
 
@@ -701,13 +695,7 @@ void b_CONFIRMWR() {
     if (G_DIR_CONFIG.CONFIRM == 0 || G_USER_MST.MODE != 1) return;
     const long sel_no = request_number("SEL_NO", 10);
     if (read_message(cgi_FOLDER_NO, sel_no) != 0 || sBBS_IDX.DEL_FLG != 0) return;
-    std::memset(&sCONFIRM_TXT, 0, sizeof sCONFIRM_TXT);
-    sCONFIRM_TXT.FOLDER_NO = static_cast<int32_t>(cgi_FOLDER_NO);
-    sCONFIRM_TXT.SEL_NO = static_cast<int32_t>(sel_no);
-    copy_field(sCONFIRM_TXT.USER_ID, G_USER_MST.USER_ID);
-    sCONFIRM_TXT.CONFIRM_LEVEL = 1;
-    copy_field(sCONFIRM_TXT.USER_NAME, G_USER_MST.USER_NAME);
-    if (Fio_CONFIRM_TXT(2) != 0) Fio_CONFIRM_TXT(4);
+    record_confirmation(cgi_FOLDER_NO, sel_no);
 }
 
 int b_LINE_RESWR() {

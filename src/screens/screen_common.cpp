@@ -1,11 +1,15 @@
 #include "screens/screen_common.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "cgi/request_parser.h"
 #include "request/request_state.h"
 #include "screens/page_output.h"
+#include "store/confirmations.h"
+#include "util/bytes.h"
 
 long request_number(const char* name, std::size_t size) {
     std::unique_ptr<char[]> value = std::make_unique<char[]>(size);
@@ -34,4 +38,14 @@ void new_message_button(bool in_list_frame) {
     emit("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\" >\n", msg(300));
     emit("</FORM>\n");
     emit("</TD>\n");
+}
+
+void record_confirmation(long folder_no, long sel_no) {
+    std::memset(&sCONFIRM_TXT, 0, sizeof sCONFIRM_TXT);
+    sCONFIRM_TXT.FOLDER_NO = static_cast<int32_t>(folder_no);
+    sCONFIRM_TXT.SEL_NO = static_cast<int32_t>(sel_no);
+    copy_field(sCONFIRM_TXT.USER_ID, G_USER_MST.USER_ID);
+    sCONFIRM_TXT.CONFIRM_LEVEL = 1;
+    copy_field(sCONFIRM_TXT.USER_NAME, G_USER_MST.USER_NAME);
+    if (Fio_CONFIRM_TXT(2) != 0) Fio_CONFIRM_TXT(4);
 }

@@ -18,3 +18,7 @@ bool two_frame_layout();
 // WRITE_MODE says: 1 the detail frame (in two frames the second frame, which a
 // button in that frame reaches without naming it), 2 the compose window.
 void new_message_button(bool in_list_frame);
+
+// Records that the user has read message sel_no of the folder (a level-1
+// confirmation, stored or refreshed). The caller has checked the message.
+void record_confirmation(long folder_no, long sel_no);

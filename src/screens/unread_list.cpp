@@ -314,13 +314,7 @@ void b_NRDETAILSWR() {
         mark_read(folder_no, sel_no);
         // A deleted message has no directory left to hold a confirmation.
         if (record.CONFIRM == 2 && record.DEL_FLG == 0) {
-            std::memset(&sCONFIRM_TXT, 0, sizeof sCONFIRM_TXT);
-            sCONFIRM_TXT.FOLDER_NO = static_cast<int32_t>(folder_no);
-            sCONFIRM_TXT.SEL_NO = static_cast<int32_t>(sel_no);
-            copy_field(sCONFIRM_TXT.USER_ID, G_USER_MST.USER_ID);
-            sCONFIRM_TXT.CONFIRM_LEVEL = 1;
-            copy_field(sCONFIRM_TXT.USER_NAME, G_USER_MST.USER_NAME);
-            if (Fio_CONFIRM_TXT(2) != 0) Fio_CONFIRM_TXT(4);
+            record_confirmation(folder_no, sel_no);
         }
     }
 }
