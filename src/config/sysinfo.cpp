@@ -1,5 +1,7 @@
 #include "config/sysinfo.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,12 +73,7 @@ void set_defaults() {
     SYSINFO.ATTACHED_FILE_LIMIT = 10000000;
 }
 
-void apply_line(char* line, Setting (&table)[setting_count]) {
-    char* save = nullptr;
-    const char* key = strtok_r(line, ",\n", &save);
-    if (key == nullptr) return;
-    const char* value = strtok_r(nullptr, ",\n", &save);
-    if (value == nullptr) return;
+int set_value(const Setting (&table)[setting_count], const char* key, const char* value) {
     for (const Setting& setting : table) {
         if (std::strcmp(key, setting.key) != 0) continue;
         if (setting.kind == Kind::text) {
@@ -84,11 +81,67 @@ void apply_line(char* line, Setting (&table)[setting_count]) {
         } else {
             *setting.number = std::strtol(value, nullptr, 10);
         }
-        return;
+        return 0;
     }
+    return -1;
+}
+
+void apply_line(char* line, Setting (&table)[setting_count]) {
+    char* save = nullptr;
+    const char* key = strtok_r(line, ",\n", &save);
+    if (key == nullptr) return;
+    const char* value = strtok_r(nullptr, ",\n", &save);
+    if (value == nullptr) return;
+    set_value(table, key, value);
 }
 
 }  // namespace
+
+void SysFileDefaults() { set_defaults(); }
+
+const char* SysInfoKey(int n) {
+    if (n < 0 || n >= setting_count) return nullptr;
+    Setting table[setting_count];
+    settings_table(table);
+    return table[n].key;
+}
+
+int SysInfoGet(const char* key, char* out, std::size_t out_size) {
+    Setting table[setting_count];
+    settings_table(table);
+    if (out_size > 0) out[0] = '\0';
+    for (const Setting& setting : table) {
+        if (std::strcmp(key, setting.key) != 0) continue;
+        if (setting.kind == Kind::text) {
+            copy_field(out, out_size, setting.text);
+        } else {
+            std::snprintf(out, out_size, "%ld", *setting.number);
+        }
+        return 0;
+    }
+    return -1;
+}
+
+int SysInfoSet(const char* key, const char* value) {
+    Setting table[setting_count];
+    settings_table(table);
+    for (const Setting& setting : table) {
+        if (std::strcmp(key, setting.key) != 0) continue;
+        if (std::strpbrk(value, ",\r\n") != nullptr) return -2;
+        if (setting.kind == Kind::text) {
+            if (std::strlen(value) >= setting.width) return -2;
+        } else {
+            char* end = nullptr;
+            errno = 0;
+            const long number = std::strtol(value, &end, 10);
+            if (value[0] == '\0' || *end != '\0' || errno != 0 || number < INT32_MIN || number > INT32_MAX) {
+                return -2;
+            }
+        }
+        return set_value(table, key, value);
+    }
+    return -1;
+}
 
 int SysFileOpen(const char* in_filename) {
     set_defaults();

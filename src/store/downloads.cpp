@@ -1,7 +1,10 @@
 #include "store/downloads.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "store/file_primitives.h"
 #include "store/line_file_engine.h"
@@ -124,4 +127,27 @@ int Fio_file_DL(const char* in_filename) {
     stream_file(fh);
     Cu_b_close(fh);
     return 0;
+}
+
+int Fio_MIMEMAP_create(const char* mime_filename) {
+    static const char* const kTypes[][2] = {
+        {"gif", "image/gif"}, {"jpg", "image/jpeg"}, {"jpeg", "image/jpeg"}, {"png", "image/png"},
+        {"GIF", "image/gif"}, {"JPG", "image/jpeg"}, {"JPEG", "image/jpeg"}, {"PNG", "image/png"},
+    };
+    char path[PATH_SIZE];
+    if (mime_filename == nullptr || std::strlen(mime_filename) >= sizeof path) return -2;
+    copy_field(path, mime_filename);
+    const int fh = Cu_b_create_new(path);
+    if (fh < 0) {
+        struct stat st;
+        return stat(path, &st) == 0 && S_ISREG(st.st_mode) ? 0 : -2;
+    }
+    std::string text;
+    for (const auto& type : kTypes) text += LineBuilder().text(type[0]).text(type[1]).line();
+    const bool written = Cu_b_write(fh, text.data(), text.size()) == static_cast<long>(text.size());
+    Cu_b_close(fh);
+    if (written) return 0;
+    copy_field(path, mime_filename);
+    Cu_remove(path);
+    return -2;
 }

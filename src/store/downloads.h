@@ -14,3 +14,11 @@ int Fio_MimeDownload(const char* in_filename, const char* mime_filename);
 // never reach the header. 0; -1 after the two header lines when the file
 // cannot be opened.
 int Fio_file_DL(const char* in_filename);
+
+// For a new installation: creates the map mime_filename with the picture
+// types that folder pictures and attached pictures are shown inline with
+// (gif, jpeg, png, in lower and upper case). Types a browser could run script
+// from (HTML, SVG, XML) are not in it, so such attachments are downloaded.
+// An existing map is the site's own and stays as it is. 0 created or already
+// there; -2 it could not be created or fully written.
+int Fio_MIMEMAP_create(const char* mime_filename);

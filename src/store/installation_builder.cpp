@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include "store/file_primitives.h"
 #include "store/folder_files.h"
 #include "store/folder_tree.h"
+#include "store/line_file_engine.h"
 #include "store/personal_settings.h"
 #include "store/users.h"
 #include "util/bytes.h"
@@ -192,9 +196,87 @@ int add_item(const Item& item) {
     return -1;
 }
 
+// What each kind of item takes: its word count and attributes, which of its
+// words and attributes are numbers, and which words name a user.
+struct ItemShape {
+    const char* kind;
+    std::size_t words;
+    std::vector<std::size_t> number_words;
+    std::vector<std::size_t> user_words;
+    std::vector<const char*> text_attributes;
+    std::vector<const char*> number_attributes;
+};
+
+const std::vector<ItemShape>& item_shapes() {
+    static const std::vector<ItemShape> shapes = {
+        {"folder", 2, {1}, {}, {"name", "cgi", "icon"}, {"access", "write", "mode", "class", "icon_mode"}},
+        {"user", 2, {}, {1}, {"password", "name", "language", "mail", "picture"},
+         {"level", "group", "mode", "write_mode", "disp", "frame_mode", "tree_mode"}},
+        {"group", 2, {1}, {}, {"name"}, {}},
+        {"member", 3, {2}, {1}, {}, {}},
+        {"grant", 5, {1, 4}, {}, {}, {}},
+        {"setting", 4, {1}, {}, {}, {}},
+        {"personal", 4, {}, {1}, {}, {}},
+    };
+    return shapes;
+}
+
+bool is_number(const std::string& text) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    return *end == '\0' && errno == 0 && value >= INT32_MIN && value <= INT32_MAX;
+}
+
+bool is_user_id(const std::string& id) {
+    return is_safe_path_component(id.c_str()) && id.size() < sizeof(USER_MST::USER_ID) &&
+           id.find(',') == std::string::npos;
+}
+
+// Empty when the item can be written; otherwise why not.
+std::string item_problem(const Item& item) {
+    const std::string& kind = item.words[0];
+    for (const ItemShape& shape : item_shapes()) {
+        if (kind != shape.kind) continue;
+        if (item.words.size() != shape.words) {
+            return kind + " takes " + std::to_string(shape.words - 1) + " words before its attributes";
+        }
+        for (std::size_t n : shape.number_words) {
+            if (!is_number(item.words[n])) return "'" + item.words[n] + "' is not a number";
+        }
+        for (std::size_t n : shape.user_words) {
+            if (!is_user_id(item.words[n])) return "'" + item.words[n] + "' cannot be a user id";
+        }
+        if (kind == "grant" && item.words[2] != "user" && item.words[2] != "group") {
+            return "a grant is for 'user' or 'group', not '" + item.words[2] + "'";
+        }
+        if (kind == "grant" && item.words[2] == "group" && !is_number(item.words[3])) {
+            return "'" + item.words[3] + "' is not a group number";
+        }
+        if (kind == "grant" && item.words[2] == "user" && !is_user_id(item.words[3])) {
+            return "'" + item.words[3] + "' cannot be a user id";
+        }
+        for (const auto& [key, value] : item.attributes) {
+            auto named = [&key](const char* name) { return key == name; };
+            const bool text = std::any_of(shape.text_attributes.begin(), shape.text_attributes.end(), named);
+            const bool numeric =
+                std::any_of(shape.number_attributes.begin(), shape.number_attributes.end(), named);
+            if (!text && !numeric) return kind + " has no attribute '" + key + "'";
+            if (numeric && !is_number(value)) return key + "='" + value + "' is not a number";
+        }
+        return "";
+    }
+    return "unknown item '" + kind + "'";
+}
+
 }  // namespace
 
-int build_installation(const char* description, std::string* error) {
+namespace {
+
+// The items of the description with their line numbers; -1 (and the reason)
+// at the first line that cannot be written.
+int read_items(const char* description, std::vector<std::pair<int, Item>>& items, std::string* error) {
     std::istringstream lines(description != nullptr ? description : "");
     std::string line;
     int line_no = 0;
@@ -203,12 +285,37 @@ int build_installation(const char* description, std::string* error) {
         const std::size_t hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        if (line.back() == '\r') line.pop_back();
         Item item;
-        const int result = parse_item(line, item) ? add_item(item) : -1;
+        const std::string problem =
+            parse_item(line, item) ? item_problem(item) : "cannot be read (quotes or word order)";
+        if (!problem.empty()) {
+            if (error != nullptr) *error = "line " + std::to_string(line_no) + ": " + problem;
+            return -1;
+        }
+        items.emplace_back(line_no, std::move(item));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int check_installation(const char* description, std::string* error) {
+    std::vector<std::pair<int, Item>> items;
+    return read_items(description, items, error);
+}
+
+int build_installation(const char* description, std::string* error) {
+    // Every line is read and checked before the first write, so a description
+    // with a mistake anywhere changes nothing.
+    std::vector<std::pair<int, Item>> items;
+    if (read_items(description, items, error) != 0) return -1;
+    for (const auto& [number, item] : items) {
+        const int result = add_item(item);
         if (result != 0) {
             if (error != nullptr) {
-                *error = "line " + std::to_string(line_no) + " (" + line + "): result " +
-                         std::to_string(result);
+                *error = "line " + std::to_string(number) + " (" + item.words[0] + " " + item.words[1] +
+                         "): store result " + std::to_string(result) + " " + store_result_text(result);
             }
             return result;
         }

@@ -19,7 +19,14 @@
 
 #include <string>
 
-// 0 when every item was written; otherwise the store's result of the first
-// item that failed (or -1 for a line that cannot be read), with a readable
-// reason in *error when error is not null.
+// Every line is checked before the first write: an unknown item or
+// attribute, a wrong number of words, a word or attribute that should be a
+// number and is not, or a user id unfit for a directory name gives -1 and
+// writes nothing. Otherwise 0 when every item was written, or the store's
+// result of the first item that failed (the items before it stay written).
+// A readable reason goes into *error when error is not null.
 int build_installation(const char* description, std::string* error);
+
+// Only the check that build_installation makes before its first write:
+// 0 when the description can be written, -1 (with the reason) when not.
+int check_installation(const char* description, std::string* error);

@@ -261,3 +261,14 @@ const char* LineBuilder::line() {
     }
     return line_.c_str();
 }
+
+const char* store_result_text(int result) {
+    switch (result) {
+    case STORE_OK: return "(done)";
+    case STORE_NOT_FOUND: return "(not found)";
+    case STORE_CANNOT_OPEN: return "(a file could not be opened, created or written)";
+    case STORE_NOTHING_TO_CHANGE: return "(already present, or nothing to change)";
+    case STORE_LOCK_BUSY: return "(a lock file is held: another process is writing)";
+    default: return "(unexpected result)";
+    }
+}

@@ -16,6 +16,9 @@ constexpr int STORE_CANNOT_OPEN = -2;
 constexpr int STORE_NOTHING_TO_CHANGE = -3;
 constexpr int STORE_LOCK_BUSY = -9;
 
+// A few words saying what a result means, for the messages of the tools.
+const char* store_result_text(int result);
+
 // Line buffer sizes the master files are read with.
 constexpr std::size_t LINE_SIZE_SMALL = 1000;
 constexpr std::size_t LINE_SIZE_LARGE = 10000;

@@ -65,6 +65,36 @@ TEST(SystemConfiguration, WrittenFileReadsBackTheSame) {
     EXPECT_EQ(std::memcmp(&written, &SYSINFO, sizeof SYSINFO), 0);
 }
 
+TEST(SystemConfiguration, SetByKeyAndDefaults) {
+    SYSINFO.ROWS = 3;
+    SysFileDefaults();
+    EXPECT_EQ(SYSINFO.ROWS, 8);
+    EXPECT_EQ(SysInfoSet("ROWS", "14"), 0);
+    EXPECT_EQ(SYSINFO.ROWS, 14);
+    EXPECT_EQ(SysInfoSet("BACK_GIF", "back.gif"), 0);
+    EXPECT_STREQ(SYSINFO.BACK_GIF, "back.gif");
+    // What the file could not hold is refused whole, never cut.
+    EXPECT_EQ(SysInfoSet("BACK_GIF", std::string(sizeof SYSINFO.BACK_GIF, 'b').c_str()), -2);
+    EXPECT_EQ(SysInfoSet("BACK_GIF", "a,b"), -2);
+    EXPECT_EQ(SysInfoSet("BACK_GIF", "a\nb"), -2);
+    EXPECT_STREQ(SYSINFO.BACK_GIF, "back.gif");
+    EXPECT_EQ(SysInfoSet("ROWS", "12x"), -2);
+    EXPECT_EQ(SysInfoSet("ROWS", ""), -2);
+    EXPECT_EQ(SysInfoSet("rows", "20"), -1);
+    EXPECT_EQ(SysInfoSet("NO_SUCH_KEY", "1"), -1);
+    EXPECT_EQ(SYSINFO.ROWS, 14);
+    char value[40];
+    EXPECT_EQ(SysInfoGet("ROWS", value, sizeof value), 0);
+    EXPECT_STREQ(value, "14");
+    EXPECT_EQ(SysInfoGet("BACK_GIF", value, sizeof value), 0);
+    EXPECT_STREQ(value, "back.gif");
+    EXPECT_EQ(SysInfoGet("rows", value, sizeof value), -1);
+    int keys = 0;
+    while (SysInfoKey(keys) != nullptr) ++keys;
+    EXPECT_EQ(keys, 20);
+    EXPECT_STREQ(SysInfoKey(0), "SITE_ID");
+}
+
 class MessageTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
