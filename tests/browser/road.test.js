@@ -5,7 +5,7 @@ const { describe, it, before, after, afterEach } = require('node:test');
 const assert = require('node:assert/strict');
 const {
   startSite, stopSite, launchBrowser, openPage, frame, reloads, contentFrameName,
-  login, treeFrame, openFolder, folderFrames, clickJob, screenshot, boardMessage,
+  login, openFolder, openFromTree, folderFrames, jobButton, clickJob, screenshot, boardMessage,
 } = require('./site');
 
 const PLAYGROUND = 3;
@@ -74,7 +74,7 @@ describe('a person walks the board', () => {
   });
 
   it('opens a folder and posts a message with an attachment', async () => {
-    folder = await openFolder(page, site, 'Playground', PLAYGROUND);
+    folder = await openFolder(page, site, PLAYGROUND);
     assert.match(await bodyText(folder.header), /Playground/);
 
     await reloads(page, detailName(PLAYGROUND), () => clickJob(folder.header, 'BWRITE_NEW'));
@@ -164,7 +164,13 @@ describe('a person walks the board', () => {
   });
 
   it('marks unread messages read from the unread list, then the whole folder', async () => {
-    folder = await openFolder(page, site, 'English', ENGLISH);
+    // Across folders first: the demo messages of others, each under its folder's name.
+    const everywhere = await openFromTree(page, site, 'unread_all');
+    const all = await bodyText(everywhere);
+    for (const name of ['Welcome', 'English', '日本語']) assert.ok(all.includes(name), name);
+    const allBoxes = await everywhere.locator('input[name=FOLSEL]').count();
+
+    folder = await openFolder(page, site, ENGLISH);
     const unread = folder.list.locator('td[bgcolor="#FFB6C1"]');
     const before = await unread.count();
     assert.ok(before > 1, 'the demo messages of others are unread');
@@ -173,7 +179,7 @@ describe('a person walks the board', () => {
     let list = await frame(page, `FRM222SEL${ENGLISH}`);
     const boxes = list.locator('input[name=FOLSEL]');
     const listed = await boxes.count();
-    assert.ok(listed > 1, 'several unread messages are listed');
+    assert.ok(listed > 1 && listed < allBoxes, `${listed} of ${allBoxes} unread messages are this folder's`);
     await screenshot(page, '05-unread-list');
     await boxes.first().check();
     await reloads(page, `FRM222SEL${ENGLISH}`, () => list.locator('input[type=submit][name=SUB]').click());
@@ -188,7 +194,7 @@ describe('a person walks the board', () => {
   });
 
   it('changes the folder settings as the folder administrator', async () => {
-    folder = await openFolder(page, site, 'Playground', PLAYGROUND);
+    folder = await openFolder(page, site, PLAYGROUND);
     await reloads(page, content(), () => clickJob(folder.header, 'SET_CONFIG'));
     const settings = await frame(page, content());
     assert.equal(await settings.inputValue('input[name=NAME]'), 'Playground');
@@ -198,7 +204,7 @@ describe('a person walks the board', () => {
     await reloads(page, content(), () => clickJob(settings, 'SET_CONFIGWR'));
     assert.equal(await (await frame(page, content())).inputValue('input[name=NAME]'), 'Picnic corner');
 
-    folder = await openFolder(page, site, /^(Playground|Picnic corner)$/, PLAYGROUND);
+    folder = await openFolder(page, site, PLAYGROUND);
     const name = folder.header.locator('font[size="5"]', { hasText: 'Picnic corner' });
     assert.equal(await name.getAttribute('color'), '#8B4513');
   });
@@ -215,12 +221,55 @@ describe('a person walks the board', () => {
     assert.equal(await folder.list.locator('a', { hasText: 'Picnic' }).count(), 0);
     assert.match(await bodyText(folder.header), /Picnic corner/);
 
-    folder = await openFolder(page, site, 'Archive', ARCHIVE);
+    folder = await openFolder(page, site, ARCHIVE);
     assert.equal(await folder.list.locator('a', { hasText: 'Picnic plans' }).count(), 2);
     const moved = await openMessage('Picnic plans (Sunday)', ARCHIVE);
     const text = await bodyText(moved);
     assert.match(text, /I will bring juice/);
     const got = await downloadBytes(page, moved.locator('a', { hasText: 'route.bin' }));
     assert.ok(got.bytes.equals(ATTACHMENT), 'the moved attachment differs');
+  });
+
+  it('switches to two frames and Japanese in the preferences', async () => {
+    const prefs = await openFromTree(page, site, 'prefs');
+    await prefs.selectOption('select[name=LANGUAGE]', 'Japanese');
+    await prefs.check('input[name=BBS_FRAME_MODE][value="1"]');
+    await reloads(page, content(), () => prefs.click('#prefs_submit'));
+
+    folder = await openFolder(page, site, ENGLISH, { twoFrames: true });
+    assert.ok(!page.frame({ name: detailName(ENGLISH) }), 'two frames: no detail frame');
+    assert.equal(await (await jobButton(folder.header, 'SEARCH')).inputValue(), boardMessage('Japanese', 434));
+    assert.ok((await bodyText(folder.list)).includes(boardMessage('Japanese', 313)), 'the list speaks Japanese');
+
+    // A title opens the message in place of the list, with a way back to it.
+    const list = `FRM222SEL${ENGLISH}`;
+    await reloads(page, list, () => folder.list.getByRole('link', { name: 'Team lunch on Thursday?', exact: true }).click());
+    const shown = await frame(page, list);
+    assert.match(await bodyText(shown), /Who is in for lunch on Thursday\?/);
+    await screenshot(page, '07-two-frames-japanese');
+    await reloads(page, list, () => clickJob(shown, 'FRM222'));
+    assert.equal(await (await frame(page, list)).getByRole('link', { name: 'Team lunch on Thursday?', exact: true }).count(), 1);
+  });
+
+  it('writes in a window of its own (a user who composes in a window)', async () => {
+    const other = await openPage(browser);
+    try {
+      await login(other, site, site.users.bob);
+      let frames = await openFolder(other, site, ENGLISH, { twoFrames: true });
+      const [compose] = await Promise.all([other.context().waitForEvent('page'), clickJob(frames.header, 'BWRITE_NEW')]);
+      await compose.waitForLoadState('load');
+      assert.equal(await compose.evaluate(() => window.name), `WBWRITE${ENGLISH}`);
+      await compose.fill('input[name=WRITE_TITLE]', 'Printer on the second floor');
+      await compose.fill('textarea[name=WRITE_DATA]', 'It jams on A3 paper.');
+      const closed = compose.waitForEvent('close');
+      // The post reloads the folder in the main window, which closes the compose window.
+      await reloads(other, content(), () => compose.click('input[type=submit][name=SUB]'));
+      await closed;
+      frames = await folderFrames(other, ENGLISH, { twoFrames: true });
+      assert.equal(await frames.list.getByRole('link', { name: 'Printer on the second floor' }).count(), 1);
+      other.check();
+    } finally {
+      await other.context().close();
+    }
   });
 });

@@ -75,6 +75,8 @@ async function startSite({ name = 'site', description = DEMO_DESCRIPTION, messag
   execFileSync(path.join(TOP, 'scripts', 'lib', 'site-layout'), args, { stdio: ['ignore', 'ignore', 'inherit'] });
   const server = spawn('/usr/sbin/lighttpd', ['-D', '-f', path.join(dir, 'lighttpd.conf')],
     { stdio: ['ignore', 'inherit', 'inherit'] });
+  // A test process that ends in any ordinary way takes its server with it.
+  process.on('exit', () => server.kill('SIGTERM'));
   const url = `http://127.0.0.1:${port}/`;
   await waitForServer(url, server);
   return {
@@ -189,20 +191,22 @@ async function login(page, site, user) {
   return treeFrame(page, site);
 }
 
-// The frame of the main window that holds the folder tree (the one beside the content frame).
-async function treeFrame(page, site) {
-  const content = contentFrameName(site);
-  const tree = await until(() => page.frames().find((f) => f.parentFrame() === page.mainFrame()
-    && f.name() !== content && !f.isDetached()), 'the tree frame');
-  await tree.waitForLoadState('load');
-  return tree;
+// The main window's frame with the folder tree and the links beside it.
+function treeFrame(page, site) {
+  return frame(page, `TREE${site.siteId}`);
 }
 
 // Opens folder folderNo by its link in the tree; resolves to its frames.
-async function openFolder(page, site, name, folderNo, options = {}) {
+async function openFolder(page, site, folderNo, options = {}) {
   const tree = await treeFrame(page, site);
-  await reloads(page, contentFrameName(site), () => tree.getByRole('link', { name, exact: true }).click());
+  await reloads(page, contentFrameName(site), () => tree.locator(`#folder${folderNo}`).click());
   return folderFrames(page, folderNo, options);
+}
+
+// Follows one of the tree's links (#unread_all, #search_all, #prefs) into the content frame.
+async function openFromTree(page, site, id) {
+  const tree = await treeFrame(page, site);
+  return reloads(page, contentFrameName(site), () => tree.locator(`#${id}`).click());
 }
 
 // The board's frames of folder n: header, list and (three-frame layout) detail.
@@ -252,5 +256,5 @@ function boardMessage(language, number) {
 module.exports = {
   TOP, BUILD_DIR, ARTIFACTS, SITE_ID,
   startSite, stopSite, launchBrowser, openPage, until, frame, reloads,
-  contentFrameName, folderFrames, login, treeFrame, openFolder, jobButton, clickJob, screenshot, boardMessage, readUsers,
+  contentFrameName, folderFrames, login, treeFrame, openFolder, openFromTree, jobButton, clickJob, screenshot, boardMessage, readUsers,
 };
