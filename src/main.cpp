@@ -1,15 +1,12 @@
 // wbbs.cgi: one process per HTTP request. Loads the configuration and the
 // messages, parses the request, and runs the screen or action named by JOB.
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 
 #include "cgi/request_parser.h"
 #include "config/message_table.h"
-#include "config/sysinfo.h"
 #include "request/dispatch.h"
 #include "request/page_frame.h"
 #include "request/request_state.h"
@@ -24,12 +21,8 @@
 #include "screens/search.h"
 #include "screens/unread_list.h"
 #include "store/folder_tree.h"
-#include "store/personal_settings.h"
-#include "store/system_log.h"
 #include "store/users.h"
 #include "util/bytes.h"
-#include "util/dates.h"
-#include "util/text_helpers.h"
 
 namespace {
 
@@ -138,47 +131,11 @@ constexpr DispatchRow kJobTable[] = {
     {"JUMPLINK", [] { b_JUMPLINK(); }},
 };
 
-void clear_request_state() {
-    // Static storage starts zeroed; this states the start of a request explicitly.
-    JOB_EXE[0] = '\0';
-    cgi_uid[0] = '\0';
-    cgi_upw[0] = '\0';
-    cgi_JOB[0] = '\0';
-    cgi_SUB[0] = '\0';
-    cgi_SKEY1[0] = '\0';
-    cgi_SKEY2[0] = '\0';
-    cgi_help[0] = '\0';
-    cgi_FOLDER_NO = 0;
-}
-
-void read_frame_parameters() {
-    cgi_getvalue("uid", 0, cgi_uid, sizeof cgi_uid);
-    cgi_getvalue("upw", 0, cgi_upw, sizeof cgi_upw);
-    cgi_getvalue("JOB", 0, cgi_JOB, sizeof cgi_JOB);
-    cgi_getvalue("SUB", 0, cgi_SUB, sizeof cgi_SUB);
-    cgi_getvalue("SKEY1", 0, cgi_SKEY1, sizeof cgi_SKEY1);
-    cgi_getvalue("SKEY2", 0, cgi_SKEY2, sizeof cgi_SKEY2);
-    cgi_getvalue("help", 0, cgi_help, sizeof cgi_help);
-    char folder_no[40];
-    cgi_getvalue("FOLDER_NO", 0, folder_no, sizeof folder_no);
-    cgi_FOLDER_NO = std::strtol(folder_no, nullptr, 10);
-}
-
 void print_version_page() {
     G_header_printf("");
     std::printf("ORVA BBS-PlugIn version:[%s], OS:[%s]\n", kVersion, kOperatingSystem);
     std::fputs("</BODY>\n", stdout);
     std::fputs("</HTML>\n", stdout);
-}
-
-// JOB_EXE: the folder's program name up to its first "?".
-void derive_job_exe() {
-    char name[sizeof G_TREE_DATA.CGI_NAME];
-    std::memcpy(name, G_TREE_DATA.CGI_NAME, sizeof name);
-    name[sizeof name - 1] = '\0';
-    const int question = G_StrFind(name, "?");
-    if (question > 0) name[question] = '\0';
-    copy_field(JOB_EXE, name);
 }
 
 enum class SessionOutcome { passed, password_login, refused };
@@ -213,43 +170,8 @@ SessionOutcome check_session() {
     return SessionOutcome::password_login;
 }
 
-// Stores a personal setting: update, and insert when there was nothing to update.
-void store_personal(const char* key, char (&value)[40]) {
-    if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, 4, key, value) != 0) {
-        Fio_PERSONAL_MST(G_USER_MST.USER_ID, 2, key, value);
-    }
-}
-
-void record_login() {
-    if (std::strtol(SYSINFO.LOG_DATE, nullptr, 10) < 1) return;
-    system_log_event(G_USER_MST.USER_ID, G_USER_MST.USER_NAME, "login", std::getenv("REMOTE_ADDR"),
-                     std::getenv("HTTP_USER_AGENT"));
-
-    char text[40] = "";
-    Tm_set_date(text);
-    store_personal("LAST_LOGIN_DATE", text);
-
-    char count[40] = "";
-    Fio_PERSONAL_MST(G_USER_MST.USER_ID, 1, "TOTAL_LOGIN_COUNT", count);
-    long logins = std::strtol(count, nullptr, 10);
-    // A counter the file already holds at the limit stays there, never wraps.
-    if (logins < LONG_MAX) ++logins;
-    std::snprintf(count, sizeof count, "%ld", logins);
-    store_personal("TOTAL_LOGIN_COUNT", count);
-}
-
 void serve_request() {
-    clear_request_state();
-    if (SysFileOpen("orva.ini") == -1) {
-        G_ErrMessage("orva.ini", "read failure(file not open)");
-        return;
-    }
-    if (StrdefFileOpen("wbbs.lng", SYSINFO.LANGUAGE) == -1) {
-        G_ErrMessage(".lng", "read failure(file not open)");
-        return;
-    }
-    g_cgi_get_res = cgi_get(SYSINFO.ATTACHED_FILE_LIMIT);
-    read_frame_parameters();
+    if (!open_request()) return;
 
     if (std::strcmp(cgi_help, "ver") == 0) {
         print_version_page();
@@ -264,7 +186,7 @@ void serve_request() {
     // uploads go with a later request's sweep.
     if (Fio_TREE_DATA(cgi_FOLDER_NO, 1, 1) != 0) return;
     G_TREE_DATA = sTREE_DATA;
-    derive_job_exe();
+    folder_program(G_TREE_DATA, JOB_EXE, sizeof JOB_EXE);
 
     const SessionOutcome session = check_session();
     if (session == SessionOutcome::refused) {
@@ -272,11 +194,7 @@ void serve_request() {
         return;
     }
 
-    Fio_USER_MST(cgi_uid, 1);
-    G_USER_MST = sUSER_MST;
-    if (G_USER_MST.LANGUAGE[0] != '\0' && std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0) {
-        StrdefFileOpen("wbbs.lng", G_USER_MST.LANGUAGE);
-    }
+    load_request_user();
 
     // The screens across folders check each folder they show themselves.
     if (std::strcmp(cgi_JOB, "NRDETAILSALL") == 0) b_NRDETAILS(0);

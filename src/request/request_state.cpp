@@ -1,5 +1,15 @@
 #include "request/request_state.h"
 
+#include <cstdlib>
+#include <cstring>
+
+#include "cgi/request_parser.h"
+#include "config/message_table.h"
+#include "config/sysinfo.h"
+#include "request/page_frame.h"
+#include "util/bytes.h"
+#include "util/text_helpers.h"
+
 char cgi_uid[22];
 char cgi_upw[22];
 char cgi_JOB[128];
@@ -15,3 +25,53 @@ TREE_DATA G_TREE_DATA;
 USER_MST G_USER_MST;
 DIR_CONFIG G_DIR_CONFIG;
 char G_WRITE_DATA[WRITE_DATA_SIZE];
+
+void clear_request_state() {
+    // Static storage starts zeroed; this states the start of a request explicitly.
+    JOB_EXE[0] = '\0';
+    cgi_uid[0] = '\0';
+    cgi_upw[0] = '\0';
+    cgi_JOB[0] = '\0';
+    cgi_SUB[0] = '\0';
+    cgi_SKEY1[0] = '\0';
+    cgi_SKEY2[0] = '\0';
+    cgi_help[0] = '\0';
+    cgi_FOLDER_NO = 0;
+}
+
+bool open_request() {
+    clear_request_state();
+    if (SysFileOpen("orva.ini") == -1) {
+        G_ErrMessage("orva.ini", "read failure(file not open)");
+        return false;
+    }
+    if (StrdefFileOpen("wbbs.lng", SYSINFO.LANGUAGE) == -1) {
+        G_ErrMessage(".lng", "read failure(file not open)");
+        return false;
+    }
+    g_cgi_get_res = cgi_get(SYSINFO.ATTACHED_FILE_LIMIT);
+    read_frame_parameters();
+    return true;
+}
+
+void read_frame_parameters() {
+    cgi_getvalue("uid", 0, cgi_uid, sizeof cgi_uid);
+    cgi_getvalue("upw", 0, cgi_upw, sizeof cgi_upw);
+    cgi_getvalue("JOB", 0, cgi_JOB, sizeof cgi_JOB);
+    cgi_getvalue("SUB", 0, cgi_SUB, sizeof cgi_SUB);
+    cgi_getvalue("SKEY1", 0, cgi_SKEY1, sizeof cgi_SKEY1);
+    cgi_getvalue("SKEY2", 0, cgi_SKEY2, sizeof cgi_SKEY2);
+    cgi_getvalue("help", 0, cgi_help, sizeof cgi_help);
+    char folder_no[40];
+    cgi_getvalue("FOLDER_NO", 0, folder_no, sizeof folder_no);
+    cgi_FOLDER_NO = std::strtol(folder_no, nullptr, 10);
+}
+
+void folder_program(const TREE_DATA& folder, char* out, std::size_t out_size) {
+    char name[sizeof folder.CGI_NAME];
+    std::memcpy(name, folder.CGI_NAME, sizeof name);
+    name[sizeof name - 1] = '\0';
+    const int question = G_StrFind(name, "?");
+    if (question > 0) name[question] = '\0';
+    copy_field(out, out_size, name);
+}

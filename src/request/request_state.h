@@ -2,6 +2,8 @@
 // handlers, never freed.
 #pragma once
 
+#include <cstddef>
+
 #include "store/folder_files.h"
 #include "store/folder_tree.h"
 #include "store/users.h"
@@ -29,3 +31,20 @@ extern DIR_CONFIG G_DIR_CONFIG;
 // The body of the message being shown, composed, posted or searched.
 constexpr int WRITE_DATA_SIZE = 104000;
 extern char G_WRITE_DATA[WRITE_DATA_SIZE];
+
+// Empties the frame parameters and JOB_EXE: the state at the start of a request.
+void clear_request_state();
+
+// The start every program of the installation shares: clears the request
+// state, reads orva.ini and the installation language's messages (false,
+// after an error page, when either cannot be read), parses the request and
+// reads its frame parameters.
+bool open_request();
+
+// Reads the frame parameters (uid, upw, JOB, SUB, SKEY1, SKEY2, help,
+// FOLDER_NO) of the parsed request, each cut to its field.
+void read_frame_parameters();
+
+// The folder's program (its CGI_NAME up to the first "?") into out: the
+// address of the links and forms of that folder's pages.
+void folder_program(const TREE_DATA& folder, char* out, std::size_t out_size);

@@ -3,18 +3,24 @@
 #include <sys/random.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "config/message_table.h"
+#include "config/sysinfo.h"
 #include "request/request_state.h"
 #include "store/access_lists.h"
 #include "store/folder_files.h"
 #include "store/folder_tree.h"
+#include "store/personal_settings.h"
 #include "store/session_keys.h"
+#include "store/system_log.h"
 #include "store/users.h"
 #include "util/bytes.h"
+#include "util/dates.h"
 
 namespace {
 
@@ -68,15 +74,19 @@ int G_SkeyChk(const char* uid) {
     return (key1 == sMST_SKEY.SKEY1 && key2 == sMST_SKEY.SKEY2) ? 0 : -1;
 }
 
+bool password_matches(const char* user_id, const char* upw) {
+    // A password that could not be read (its file being rewritten) is not the
+    // empty password: nobody gets in with an empty "upw" meanwhile.
+    if (Fio_MST_PASSWORD(user_id, 1) != 0) return false;
+    return same_password(sUSER_MST.USER_PASS, upw);
+}
+
 int G_LoginChk(const char* uid, const char* upw) {
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     cgi_SKEY1[0] = '\0';
     cgi_SKEY2[0] = '\0';
     if (Fio_USER_MST(uid, 1) != 0) return -1;
-    // A password that could not be read (its file being rewritten) is not the
-    // empty password: nobody gets in with an empty "upw" meanwhile.
-    if (Fio_MST_PASSWORD(sUSER_MST.USER_ID, 1) != 0) return -1;
-    if (!same_password(sUSER_MST.USER_PASS, upw)) return -1;
+    if (!password_matches(sUSER_MST.USER_ID, upw)) return -1;
 
     if (sUSER_MST.MODE == kSharedAccountMode) {
         // Everyone on a shared account joins the one stored session.
@@ -148,4 +158,30 @@ long G_chk_ACL(long in_folder_no) {
     if (user.USER_LEVEL >= sTREE_DATA.ACCESS_LEVEL && level <= 0) level = 1;
     if (user.USER_LEVEL >= sTREE_DATA.WRITE_LEVEL && level <= 1) level = 2;
     return level;
+}
+
+void load_request_user() {
+    Fio_USER_MST(cgi_uid, 1);
+    G_USER_MST = sUSER_MST;
+    if (G_USER_MST.LANGUAGE[0] != '\0' && std::strcmp(G_USER_MST.LANGUAGE, SYSINFO.LANGUAGE) != 0) {
+        StrdefFileOpen("wbbs.lng", G_USER_MST.LANGUAGE);
+    }
+}
+
+void record_login() {
+    if (std::strtol(SYSINFO.LOG_DATE, nullptr, 10) < 1) return;
+    system_log_event(G_USER_MST.USER_ID, G_USER_MST.USER_NAME, "login", std::getenv("REMOTE_ADDR"),
+                     std::getenv("HTTP_USER_AGENT"));
+
+    char text[40] = "";
+    Tm_set_date(text);
+    store_personal_setting(G_USER_MST.USER_ID, "LAST_LOGIN_DATE", text);
+
+    char count[40] = "";
+    Fio_PERSONAL_MST(G_USER_MST.USER_ID, 1, "TOTAL_LOGIN_COUNT", count);
+    long logins = std::strtol(count, nullptr, 10);
+    // A counter the file already holds at the limit stays there, never wraps.
+    if (logins < LONG_MAX) ++logins;
+    std::snprintf(count, sizeof count, "%ld", logins);
+    store_personal_setting(G_USER_MST.USER_ID, "TOTAL_LOGIN_COUNT", count);
 }

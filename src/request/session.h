@@ -6,6 +6,11 @@
 // the store's result (-2, -9) when the key file could not be read.
 int G_SkeyChk(const char* uid);
 
+// True when upw is the stored password of the user whose directory user_id
+// names (the id's stored spelling). The password is read into
+// sUSER_MST.USER_PASS; the rest of sUSER_MST stays as it was.
+bool password_matches(const char* user_id, const char* upw);
+
 // Password login. Clears both keys, then on success (0) fills cgi_SKEY1 and
 // cgi_SKEY2 with the session's pair, sUSER_MST holding the user (USER_ID in its
 // stored spelling). -1 for an unknown user or a wrong password (keys empty);
@@ -19,3 +24,13 @@ long G_chk_ACL(long in_folder_no);
 // A session key: uniformly drawn from 1 to 2147483647 by the operating
 // system's random source, so that keys cannot be computed from the login time.
 long draw_session_key();
+
+// Loads the user of the request (cgi_uid) into G_USER_MST and, when the user
+// has a language of their own, the message table in it. A user that cannot
+// be loaded leaves G_USER_MST empty, which grants nothing.
+void load_request_user();
+
+// Records a password login of G_USER_MST when the installation logs logins
+// (LOG_DATE 1 or more): a system log line, LAST_LOGIN_DATE and
+// TOTAL_LOGIN_COUNT.
+void record_login();

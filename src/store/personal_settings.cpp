@@ -210,6 +210,13 @@ int Fio_PERSONAL_MST(const char* in_user_id, int sql_mode, const char* in_buff, 
     return write_setting(paths, sql_mode, in_buff, value.c_str());
 }
 
+int store_personal_setting(const char* in_user_id, const char* key, const char* value) {
+    // A write only reads the value from the buffer.
+    std::string text(value != nullptr ? value : "");
+    if (Fio_PERSONAL_MST(in_user_id, 4, key, text.data(), text.size() + 1) == 0) return 0;
+    return Fio_PERSONAL_MST(in_user_id, 2, key, text.data(), text.size() + 1);
+}
+
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int sql_mode) {
     if (in_user_id == nullptr || in_user_id[0] == '\0') return STORE_NOT_FOUND;
     if (sql_mode != 1 && sql_mode != 2 && sql_mode != 4) return STORE_NOT_FOUND;

@@ -29,6 +29,10 @@ inline int Fio_PERSONAL_MST(const char* in_user_id, int sql_mode, const char* in
     return Fio_PERSONAL_MST(in_user_id, sql_mode, in_buff, out_buff, N);
 }
 
+// Stores one setting the way every writer does: update, and insert when
+// there was nothing to update. The result of the last call.
+int store_personal_setting(const char* in_user_id, const char* key, const char* value);
+
 // The eleven user-record settings of sUSER_MST (users.h).
 // 1: sets USER_DISP_DEF 5, MODE 1 and WRITE_MODE 1, then every setting the
 //    file holds; the other fields keep what they held.
