@@ -100,6 +100,9 @@ CgiInstallation::CgiInstallation() {
     fs::create_directories(install_dir_);
     fs::create_directories(data_dir_);
     fs::create_symlink(WBBS_CGI_PATH, install_dir_ + "/wbbs.cgi");
+#ifdef ORVA_CGI_PATH
+    fs::create_symlink(ORVA_CGI_PATH, install_dir_ + "/orva.cgi");
+#endif
     fs::copy_file(WBBS_LNG_PATH, install_dir_ + "/wbbs.lng");
     write_config();
 }
@@ -206,6 +209,7 @@ CgiResult CgiInstallation::run(const CgiRequest& request) const {
     for (std::string& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
+    std::string program = "./" + request.program;
     int out_pipe[2];
     if (pipe(out_pipe) != 0) return {};
     const pid_t child = fork();
@@ -217,9 +221,8 @@ CgiResult CgiInstallation::run(const CgiRequest& request) const {
         dup2(err, 2);
         close(out_pipe[0]);
         if (chdir(install_dir_.c_str()) != 0) _exit(126);
-        char program[] = "./wbbs.cgi";
-        char* argv[] = {program, nullptr};
-        execve(program, argv, envp.data());
+        char* argv[] = {program.data(), nullptr};
+        execve(program.c_str(), argv, envp.data());
         _exit(127);
     }
     close(out_pipe[1]);
@@ -237,22 +240,25 @@ CgiResult CgiInstallation::run(const CgiRequest& request) const {
     return result;
 }
 
-CgiResult CgiInstallation::get(const std::string& query) const {
+CgiResult CgiInstallation::get(const std::string& query, const std::string& program) const {
     CgiRequest request;
+    request.program = program;
     request.query = query;
     return run(request);
 }
 
-CgiResult CgiInstallation::post_form(const std::string& body) const {
+CgiResult CgiInstallation::post_form(const std::string& body, const std::string& program) const {
     CgiRequest request;
+    request.program = program;
     request.method = "POST";
     request.content_type = "application/x-www-form-urlencoded";
     request.body = body;
     return run(request);
 }
 
-CgiResult CgiInstallation::post_multipart(const MultipartBody& body) const {
+CgiResult CgiInstallation::post_multipart(const MultipartBody& body, const std::string& program) const {
     CgiRequest request;
+    request.program = program;
     request.method = "POST";
     request.content_type = body.content_type();
     request.body = body.body();

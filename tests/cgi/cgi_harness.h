@@ -1,6 +1,7 @@
-// Runs the real wbbs.cgi the way a web server does: in a fresh installation
-// directory (wbbs.cgi, orva.ini, wbbs.lng) with a data directory elsewhere,
-// the CGI variables in the environment and the body on standard input.
+// Runs the real wbbs.cgi (or the suite's orva.cgi beside it) the way a web
+// server does: in a fresh installation directory (wbbs.cgi, orva.cgi,
+// orva.ini, wbbs.lng) with a data directory elsewhere, the CGI variables in
+// the environment and the body on standard input.
 #pragma once
 
 #include <map>
@@ -9,6 +10,7 @@
 #include <vector>
 
 struct CgiRequest {
+    std::string program = "wbbs.cgi";  // a program of the installation directory
     std::string method = "GET";
     std::string query;
     std::string content_type;
@@ -75,9 +77,9 @@ public:
     const std::string& root() const { return root_; }
 
     CgiResult run(const CgiRequest& request) const;
-    CgiResult get(const std::string& query) const;
-    CgiResult post_form(const std::string& body) const;
-    CgiResult post_multipart(const MultipartBody& body) const;
+    CgiResult get(const std::string& query, const std::string& program = "wbbs.cgi") const;
+    CgiResult post_form(const std::string& body, const std::string& program = "wbbs.cgi") const;
+    CgiResult post_multipart(const MultipartBody& body, const std::string& program = "wbbs.cgi") const;
 
 private:
     std::string root_;
