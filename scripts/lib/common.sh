@@ -58,7 +58,16 @@ wbbs_build() {
   (cd "$WBBS_TOP" && cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j "$WBBS_JOBS")
 }
 
-# The release build that the tests, the browser tests and the demo share.
+# The release build that the tests, the browser tests and the demo share; with
+# target names only those are built (the demo needs no test programs).
 wbbs_build_release() {
-  wbbs_build "$WBBS_RELEASE_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  if [ $# -eq 0 ]; then
+    wbbs_build "$WBBS_RELEASE_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  else
+    (cd "$WBBS_TOP" && cmake -S . -B "$WBBS_RELEASE_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+      cmake --build "$WBBS_RELEASE_DIR" -j "$WBBS_JOBS" --target "$@")
+  fi
 }
+
+# What a site (scripts/lib/site-layout) is made of.
+WBBS_SITE_TARGETS=(wbbs_cgi orva_cgi wbbs_admin wbbs_lng)
