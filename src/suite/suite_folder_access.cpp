@@ -70,6 +70,8 @@ const char* level_words(long level) {
 
 void level_options(long selected) {
     emit("<SELECT NAME=\"ACL_PERMIT\">\n");
+    // A level set by other means stays chosen until an administrator picks another.
+    if (selected < 1 || selected > kHighestGrant) emit("<OPTION VALUE=\"%d\" SELECTED>%d\n", selected, selected);
     for (long level = 1; level <= kHighestGrant; ++level) {
         if (level == selected) {
             emit("<OPTION VALUE=\"%d\" SELECTED>%d %s\n", level, level, lit(level_words(level)));

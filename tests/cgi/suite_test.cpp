@@ -33,14 +33,17 @@ class SuiteTest : public ::testing::Test {
 protected:
     void SetUp() override { install.build(kInstallation); }
 
-    CgiResult orva(const std::string& query) const { return install.get(query, kOrva); }
-    CgiResult orva_post(const std::string& body) const { return install.post_form(body, kOrva); }
+    CgiResult orva(const std::string& query) const { return checked(install.get(query, kOrva)); }
+    CgiResult orva_post(const std::string& body) const { return checked(install.post_form(body, kOrva)); }
+    static CgiResult checked(CgiResult result) {
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        return result;
+    }
 
     // Logs in through the login form; the session's query text
     // ("uid=..&SKEY1=..&SKEY2=..") from the jump to the main window, or "".
     std::string login(const std::string& uid, const std::string& password) const {
         const CgiResult page = orva_post("JOB=LOGIN&uid=" + uid + "&upw=" + password);
-        EXPECT_EQ(page.exit_status, 0);
         std::smatch found;
         static const std::regex jump("JOB=MAIN&(uid=[^&]*&SKEY1=[0-9]+&SKEY2=[0-9]+)\"");
         return std::regex_search(page.out, found, jump) ? found[1].str() : "";
@@ -66,6 +69,11 @@ TEST_F(SuiteTest, LoginGivesKeysTheBoardAcceptsAndRefusesWrongPasswordsAndUnknow
               std::string::npos);
     EXPECT_NE(form.out.find("NAME=\"upw\" ID=\"upw\""), std::string::npos);
 
+    // The id typed is offered again, as a value and nothing more.
+    const CgiResult hostile = orva_post("JOB=LOGIN&uid=%22%3E%3Cb+onclick%3Dx%3E&upw=x");
+    EXPECT_NE(hostile.out.find("VALUE=\"&quot;&gt;&lt;b onclick=x&gt;\""), std::string::npos) << hostile.out;
+    EXPECT_EQ(hostile.out.find("<b "), std::string::npos);
+
     const CgiResult wrong = orva_post("JOB=LOGIN&uid=taro&upw=wrong");
     const CgiResult unknown = orva_post("JOB=LOGIN&uid=nobody&upw=secret");
     EXPECT_NE(wrong.out.find(kRefusal), std::string::npos);
@@ -83,6 +91,14 @@ TEST_F(SuiteTest, LoginGivesKeysTheBoardAcceptsAndRefusesWrongPasswordsAndUnknow
     const std::string second = login("taro", "secret");
     EXPECT_NE(orva("JOB=TREE&" + session).out.find("Your session has ended."), std::string::npos);
     EXPECT_NE(orva("JOB=TREE&" + second).out.find(tree_link(1)), std::string::npos);
+}
+
+TEST_F(SuiteTest, LoginIsRecordedAsTheBoardRecordsIt) {
+    install.write_config({{"LOG_DATE", "1"}});
+    login("taro", "secret");
+    login("taro", "secret");
+    EXPECT_NE(install.read_data_file("system.log").find(",taro,Taro Yamada,login,192.0.2.10,"), std::string::npos);
+    EXPECT_NE(install.read_data_file("user/taro/personal.mst").find("TOTAL_LOGIN_COUNT,2\n"), std::string::npos);
 }
 
 TEST_F(SuiteTest, LogOffForgetsThePairButNotTheOneOfASharedAccount) {
@@ -123,6 +139,13 @@ TEST_F(SuiteTest, TreeHidesTheSubtreeOfAFolderWithoutAccessButShowsALaterSibling
         << tree;
     EXPECT_NE(tree.find("&lt;script&gt;alert(1)&lt;/script&gt;</A>"), std::string::npos);
     EXPECT_EQ(tree.find("<script>"), std::string::npos);
+
+    const std::string hanako = login("hanako", "pw2");
+    for (const char* job : {"JOB=TREE&", "JOB=HOME&"}) {
+        const std::string page = orva(job + hanako).out;
+        EXPECT_NE(page.find("&lt;b onmouseover=x&gt;Hanako&lt;/b&gt;"), std::string::npos) << job;
+        EXPECT_EQ(page.find("<b "), std::string::npos) << job;
+    }
     // The board's screens across folders, through the first folder shown.
     EXPECT_NE(tree.find("HREF=\"wbbs.cgi?" + session + "&JOB=NRDETAILSALL&FOLDER_NO=1\" TARGET=\"FRM22T1\""),
               std::string::npos);
