@@ -1,10 +1,13 @@
 #include "admin/arguments.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "store/data_paths.h"
+#include "store/file_primitives.h"
 #include "store/line_file_engine.h"
 #include "store/users.h"
 
@@ -115,4 +118,11 @@ std::string user_id_problem(const std::string& id) {
     if (!problem.empty()) return problem;
     if (!is_safe_path_component(id.c_str())) return "user id '" + id + "' cannot name a directory";
     return "";
+}
+
+bool file_exists(const char* data_path) {
+    PathBuffer path = make_path(data_path);
+    yen_to_sura(path.text);
+    struct stat st;
+    return stat(path.text, &st) == 0;
 }

@@ -58,3 +58,6 @@ std::string text_problem(const std::string& what, const std::string& value, std:
 
 // Empty when id can name a user (a directory of its own, a line of user.mst).
 std::string user_id_problem(const std::string& id);
+
+// True when something exists at a data path as composed (backslashes and all).
+bool file_exists(const char* data_path);

@@ -46,6 +46,62 @@ const CommandInfo kCommands[] = {
      "    personal USER KEY VALUE       (the user's personal settings)\n"
      "  The whole description is checked before the first item is written.\n",
      run_apply},
+    {"user add", "ID [--password P] [--name NAME] [--level N] [--kind personal|shared] [--group N] "
+                 "[--language NAME] [--mail ADDRESS] [--frames 3|2] [--compose frame|window] [--display 1-5] "
+                 "[--unread-view messages|table] [--picture FILE]",
+     "add a user (level 1, a personal account, unless told otherwise)",
+     "  --level N           100 or more: system administrator; else compared with folder levels\n"
+     "  --kind shared       an account used by several people: no read marks kept\n"
+     "  --group N           primary group\n"
+     "  --language NAME     a section of wbbs.lng; empty: the system language\n"
+     "  --frames 2          the folder in two frames instead of three\n"
+     "  --compose window    the compose form in a window of its own\n"
+     "  --display 1-5       default order of the message list\n"
+     "  --unread-view table the unread list as a table\n"
+     "  Texts are stored as given: give Japanese in Shift_JIS.\n",
+     run_user_add},
+    {"user set", "ID [the options of user add]", "change a user's password or settings", "", run_user_set},
+    {"user remove", "ID", "remove a user, the user's directory and grants", "", run_user_remove},
+    {"user list", "", "list the users", "", run_user_list},
+    {"group add", "NO NAME", "add a group", "", run_group_add},
+    {"group rename", "NO NAME", "rename a group", "", run_group_add},
+    {"group remove", "NO", "remove a group with its memberships and grants", "", run_group_remove},
+    {"group list", "", "list the groups", "", run_group_list},
+    {"member add", "USER GROUP", "put a user into a group", "", run_member},
+    {"member remove", "USER GROUP", "take a user out of a group", "", run_member},
+    {"personal", "USER KEY VALUE | USER KEY --remove", "set or remove one personal setting of a user", "",
+     run_personal},
+    {"folder add", "NO NAME [--parent NO] [--access N] [--write N] [--mode N] [--cgi NAME] [--icon FILE] "
+                   "[--icon-mode N] [--info TEXT] [--default-text TEXT] [--set KEY=VALUE]...",
+     "add a folder to the tree (a board folder that everybody reads, unless told otherwise)",
+     "  --parent NO         a sub-folder of NO, after NO's other sub-folders; else at the end\n"
+     "  --access N --write N  the user levels from which users read and write\n"
+     "  --mode N            kind of folder; 3 is a board folder\n"
+     "  --info TEXT         the folder's information text (HTML)\n"
+     "  --default-text TEXT the text a new message starts with\n"
+     "  --set KEY=VALUE     a board setting of dir.cnf, for example ATTACH_MAX=3, CONFIRM=1,\n"
+     "                      LINE_RES=1, TIME_LIMIT_FLG=1, RES_HEADER=Re, FONTCOLOR1=1F4E79\n",
+     run_folder_add},
+    {"folder set", "NO [the options of folder add but --parent] [--name NAME] [--unset KEY]...",
+     "change a folder's tree line, board settings or texts", "", run_folder_set},
+    {"folder remove", "NO [--recursive]", "remove a folder with its messages (and its sub-folders)", "",
+     run_folder_remove},
+    {"folder list", "", "list the folder tree", "", run_folder_list},
+    {"folder show", "NO", "show a folder, its board settings and grants", "", run_folder_show},
+    {"grant", "FOLDER user ID LEVEL | FOLDER group NO LEVEL",
+     "give a user or a group access to a folder",
+     "  LEVEL 1 reads, 2 to 7 write, 8 administers the folder, 9 everything\n", run_grant},
+    {"revoke", "FOLDER user ID | FOLDER group NO", "take a grant away", "", run_grant},
+    {"setting", "FOLDER KEY VALUE | FOLDER KEY --remove", "set or remove one board setting of dir.cnf", "",
+     run_setting},
+    {"check", "[FOLDER]", "check one or every folder's message index files; exit 1 on problems",
+     "  Each problem is printed as 'folder NO: ...'.\n", run_check},
+    {"rebuild", "FOLDER", "write a folder's five index files anew from what is left of them",
+     "  bbs1.idx is the master; numbers it lacks come from the other four files, then from the\n"
+     "  message directories (titled \"(recovered)\"), else they stay as deleted numbers.\n",
+     run_rebuild},
+    {"sweep", "[FOLDER] [--daily]", "delete the expired messages of one or every board folder now",
+     "  --daily             only where today's sweep has not run yet, as the board does\n", run_sweep},
 };
 
 std::size_t name_words(const char* name) {
@@ -62,7 +118,7 @@ void print_usage(std::FILE* out) {
                  "  (nothing written). 'wbbs-admin COMMAND --help' tells more of one command.\n\n"
                  "commands:\n");
     for (const CommandInfo& command : kCommands) {
-        std::fprintf(out, "  %-14s %s\n", command.name, command.summary);
+        std::fprintf(out, "  %-15s %s\n", command.name, command.summary);
     }
 }
 

@@ -86,31 +86,42 @@ int sweep_folder(long folder_no, const char* now) {
 
 }  // namespace
 
-int Fio_CHK_DATE_TXT(long in_folder_no) {
+namespace {
+
+// force: sweep even when chkdate.txt says today, or is missing.
+int sweep(long folder_no, bool force) {
     char now[TM_TEXT_SIZE];
     Tm_set_date(now);
     char date_path[PATH_SIZE];
     char lock_path[PATH_SIZE];
-    if (!folder_file_path(date_path, sizeof date_path, in_folder_no, "chkdate.txt") ||
-        !folder_file_path(lock_path, sizeof lock_path, in_folder_no, "chkdate.chk")) {
+    if (!folder_file_path(date_path, sizeof date_path, folder_no, "chkdate.txt") ||
+        !folder_file_path(lock_path, sizeof lock_path, folder_no, "chkdate.chk")) {
         return STORE_CANNOT_OPEN;
     }
 
     char last[64];
-    if (!read_last_sweep(date_path, last, sizeof last)) {
-        // The first visit only records the day.
-        return write_last_sweep(date_path, now) ? STORE_OK : STORE_CANNOT_OPEN;
+    if (!force) {
+        if (!read_last_sweep(date_path, last, sizeof last)) {
+            // The first visit only records the day.
+            return write_last_sweep(date_path, now) ? STORE_OK : STORE_CANNOT_OPEN;
+        }
+        if (same_day(last, now)) return STORE_OK;
     }
-    if (same_day(last, now)) return STORE_OK;
 
     FileLock lock(lock_path);
     if (!lock.held()) return STORE_LOCK_BUSY;
     // Another process may have swept while this one waited for the lock.
-    if (read_last_sweep(date_path, last, sizeof last) && same_day(last, now)) return STORE_OK;
+    if (!force && read_last_sweep(date_path, last, sizeof last) && same_day(last, now)) return STORE_OK;
 
     // A message that could not be deleted (the index busy or not writable) is
     // tried again on the next visit: the day is recorded only when all went.
-    const int swept = sweep_folder(in_folder_no, now);
+    const int swept = sweep_folder(folder_no, now);
     if (swept != STORE_OK) return swept;
     return write_last_sweep(date_path, now) ? STORE_OK : STORE_CANNOT_OPEN;
 }
+
+}  // namespace
+
+int Fio_CHK_DATE_TXT(long in_folder_no) { return sweep(in_folder_no, false); }
+
+int sweep_expired_messages(long in_folder_no) { return sweep(in_folder_no, true); }

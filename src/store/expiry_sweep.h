@@ -11,3 +11,8 @@
 // user's read-mark lock are taken under it, one at a time.
 // 0 nothing due or swept; -9 "chkdate.chk" held; -2 chkdate.txt not written.
 int Fio_CHK_DATE_TXT(long in_folder_no);
+
+// The same sweep at once, whatever day chkdate.txt records (for the
+// administration); records today when every expired message went. Results as
+// above.
+int sweep_expired_messages(long in_folder_no);

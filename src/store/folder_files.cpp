@@ -1,5 +1,10 @@
 #include "store/folder_files.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -173,4 +178,73 @@ int Fio_INFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_
 
 int Fio_DEFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_size) {
     return folder_text(in_folder_no, sql_mode, in_buff, in_size, "defo.txt", "defo.chk");
+}
+
+// ---- the folder's directory -------------------------------------------------
+
+namespace {
+
+bool folder_directory(long folder_no, char (&path)[DATA_PATH_SIZE]) {
+    return folder_file_path(path, sizeof path, folder_no, "");
+}
+
+bool is_directory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int make_folder_directory(long in_folder_no) {
+    char path[DATA_PATH_SIZE];
+    if (!folder_directory(in_folder_no, path)) return STORE_CANNOT_OPEN;
+    Cu_mkdir(path);
+    return is_directory(path) ? STORE_OK : STORE_CANNOT_OPEN;
+}
+
+int remove_folder_directory(long in_folder_no) {
+    char path[DATA_PATH_SIZE];
+    if (!folder_directory(in_folder_no, path)) return STORE_CANNOT_OPEN;
+    Cu_DelDIR(path);
+    return is_directory(path) ? STORE_CANNOT_OPEN : STORE_OK;
+}
+
+// ---- checking a setting -----------------------------------------------------
+
+int DIR_CONFIG_check(const char* key, const char* value) {
+    static const char* const kNumbers[] = {"ATTACH_MAX", "REWRITE_FLG", "RES_PERMIT_FLG", "TIME_LIMIT_FLG",
+                                           "DATETIME",   "WRITER_ID",   "HTML_MODE",      "CONFIRM",
+                                           "LINE_RES",   "NICK_NAME",   "SHARE_USER_PERMIT"};
+    struct Text {
+        const char* key;
+        std::size_t width;
+    };
+    static const Text kTexts[] = {
+        {"RES_HEADER", sizeof(DIR_CONFIG::RES_HEADER)}, {"TITLEPIC", sizeof(DIR_CONFIG::TITLEPIC)},
+        {"BACKPIC1", sizeof(DIR_CONFIG::BACKPIC1)},     {"BACKPIC2", sizeof(DIR_CONFIG::BACKPIC2)},
+        {"BACKPIC3", sizeof(DIR_CONFIG::BACKPIC3)},     {"FONTCOLOR1", sizeof(DIR_CONFIG::FONTCOLOR1)},
+        {"FONTCOLOR2", sizeof(DIR_CONFIG::FONTCOLOR2)}, {"RESFONTCOLOR2", sizeof(DIR_CONFIG::RESFONTCOLOR2)},
+        {"FONTCOLOR3", sizeof(DIR_CONFIG::FONTCOLOR3)}, {"RESFONTCOLOR3", sizeof(DIR_CONFIG::RESFONTCOLOR3)},
+        {"FRAMESET1", sizeof(DIR_CONFIG::FRAMESET1)},   {"FRAMESET2", sizeof(DIR_CONFIG::FRAMESET2)},
+        {"FRAMESET3", sizeof(DIR_CONFIG::FRAMESET3)},
+        {"LINK_TARGET", sizeof(DIR_CONFIG::RES_HEADER)},  // as much as the settings form keeps
+    };
+    if (key == nullptr || value == nullptr) return -1;
+    for (const char* number : kNumbers) {
+        if (std::strcmp(key, number) != 0) continue;
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(value, &end, 10);
+        const bool whole = value[0] != '\0' && *end == '\0' && errno == 0;
+        return whole && n >= std::numeric_limits<int32_t>::min() && n <= std::numeric_limits<int32_t>::max() ? 0 : -2;
+    }
+    for (const Text& text : kTexts) {
+        if (std::strcmp(key, text.key) != 0) continue;
+        if (std::strlen(value) >= text.width) return -2;
+        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p != '\0'; ++p) {
+            if (*p < 0x20 || *p == 0x7F || *p == ',') return -2;
+        }
+        return 0;
+    }
+    return -1;
 }

@@ -69,3 +69,16 @@ int Fio_DIR_CONFIG_EACH(long in_folder_no,
 // returns -1 and touches nothing.
 int Fio_INFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_size = FOLDER_TEXT_SIZE);
 int Fio_DEFO_TXT(long in_folder_no, int sql_mode, char* in_buff, std::size_t in_size = FOLDER_TEXT_SIZE);
+
+// For the folder administration: the folder's directory, which holds these
+// files and every message file of the folder. make: 0 when it exists
+// afterwards, -2 when it could not be created. remove: the directory and all
+// it holds; 0 when none is left, -2 when it could not go.
+int make_folder_directory(long in_folder_no);
+int remove_folder_directory(long in_folder_no);
+
+// For the tools that write dir.cnf: 0 when the board reads `key` and `value`
+// can stand as its value (a number for a number setting; a text that fits its
+// field, without a comma, a line break or another control character); -1 the
+// board has no such setting; -2 the value does not fit it.
+int DIR_CONFIG_check(const char* key, const char* value);

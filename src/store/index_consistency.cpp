@@ -8,9 +8,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <ctime>
 #include <map>
 
 #include "store/data_paths.h"
+#include "store/file_primitives.h"
 #include "store/line_file_engine.h"
 #include "store/lock.h"
 #include "store/message_index.h"
@@ -309,5 +312,264 @@ int check_message_index(long folder_no, std::vector<std::string>& problems) {
         if (loaded != STORE_OK) return loaded;
     }
     Checker(folder_no, files, problems).run();
+    return STORE_OK;
+}
+
+// ---- rebuild ----------------------------------------------------------------
+
+namespace {
+
+// "x<n>" directories of the folder: number -> the body's time (0 when none).
+std::map<long, time_t> message_directories(long folder_no) {
+    std::map<long, time_t> found;
+    char pattern[PATH_SIZE];
+    if (!folder_file_path(pattern, sizeof pattern, folder_no, "x*")) return found;
+    char folder[PATH_SIZE];
+    if (!folder_file_path(folder, sizeof folder, folder_no, "")) return found;
+    yen_to_sura(folder);
+    Cu_forEachFile(pattern, [&](const char* name) {
+        char* end = nullptr;
+        const long n = std::strtol(name + 1, &end, 10);
+        if (name[1] < '1' || name[1] > '9' || *end != '\0' || n > INT32_MAX) return;
+        struct stat st;
+        const std::string dir = std::string(folder) + name;
+        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+        found[n] = stat((dir + "/body.txt").c_str(), &st) == 0 ? st.st_mtime : 0;
+    });
+    return found;
+}
+
+long attachment_slots(long folder_no, long sel_no) {
+    char pattern[PATH_SIZE];
+    const std::string name = "x" + std::to_string(sel_no) + "\\atfile*";
+    if (!folder_file_path(pattern, sizeof pattern, folder_no, name.c_str())) return 0;
+    long slots = 0;
+    Cu_forEachFile(pattern, [&](const char*) { ++slots; });
+    return slots;
+}
+
+void recovered_record(BBS_IDX& r, time_t body_time, long slots) {
+    std::memset(&r, 0, sizeof r);
+    if (body_time != 0) {
+        std::tm tm{};
+        localtime_r(&body_time, &tm);
+        std::strftime(r.WRITE_DATE, sizeof r.WRITE_DATE, "%Y/%m/%d %H:%M", &tm);
+    }
+    std::snprintf(r.WRITE_TITLE, sizeof r.WRITE_TITLE, "(recovered)");
+    r.ADD_FILE = static_cast<int32_t>(slots);
+}
+
+// A clean record of message k whose thread fields follow from UP_NO.
+void normalise(BBS_IDX& r, long folder_no, int32_t k, const std::vector<BBS_IDX>& all) {
+    r.FOLDER_NO = static_cast<int32_t>(folder_no);
+    r.SEL_NO = k;
+    r.RES_COUNT = 0;
+    r.DEL_FLG = r.DEL_FLG != 0 ? 1 : 0;
+    clean_BBS_IDX(r);
+    if (r.UP_NO < 0 || r.UP_NO >= k) r.UP_NO = 0;
+    if (r.UP_NO == 0) {
+        r.BBS_G_NO = k;
+        r.CLASS = 0;
+    } else {
+        const BBS_IDX& parent = all[static_cast<std::size_t>(r.UP_NO - 1)];
+        r.BBS_G_NO = parent.BBS_G_NO;
+        r.CLASS = parent.CLASS + 1;
+    }
+}
+
+class Rebuilder {
+public:
+    Rebuilder(long folder_no, IndexFile (&files)[6], IndexRebuild& summary)
+        : folder_no_(folder_no), files_(files), summary_(summary) {}
+
+    void run() {
+        collect();
+        choose_listed();
+        order_threads();
+    }
+
+    std::vector<BBS_IDX> file(int n) const {
+        std::vector<BBS_IDX> out;
+        const bool roots_only = n == 2 || n == 3;
+        const std::vector<int32_t>& threads = (n == 2 || n == 4) ? posted_ : active_;
+        if (n == 1) return all_;
+        for (int32_t root : threads) {
+            if (roots_only) {
+                BBS_IDX r = at(root);
+                r.RES_COUNT = res_count(root);
+                out.push_back(r);
+            } else {
+                append_tree(root, out);
+            }
+        }
+        return out;
+    }
+
+private:
+    const BBS_IDX& at(int32_t sel_no) const { return all_[static_cast<std::size_t>(sel_no - 1)]; }
+
+    // Every number from 1 to the highest one known, from the best source left.
+    void collect() {
+        const std::vector<BBS_IDX>& first = files_[1].records;
+        const std::map<long, time_t> directories = message_directories(folder_no_);
+        long others = 0;
+        for (int n = 2; n <= 5; ++n) others = std::max(others, static_cast<long>(files_[n].records.size()));
+        // A directory with an absurd number must not make the index that long.
+        const long limit = static_cast<long>(first.size() + directories.size()) + others + 1000;
+        long count = static_cast<long>(first.size());
+        for (const auto& [number, when] : directories) {
+            if (number <= limit) count = std::max(count, number);
+        }
+        all_.resize(static_cast<std::size_t>(count));
+        for (int32_t k = 1; k <= count; ++k) {
+            BBS_IDX& r = all_[static_cast<std::size_t>(k - 1)];
+            const bool in_first = k <= static_cast<long>(first.size());
+            const BBS_IDX* listed = nullptr;
+            if (!in_first || first[static_cast<std::size_t>(k - 1)].SEL_NO != k) listed = find_listed(k);
+            if (in_first && listed == nullptr) {
+                r = first[static_cast<std::size_t>(k - 1)];
+            } else if (listed != nullptr) {
+                r = *listed;
+                ++summary_.from_lists;
+            } else if (auto dir = directories.find(k); dir != directories.end()) {
+                recovered_record(r, dir->second, attachment_slots(folder_no_, k));
+                ++summary_.from_directories;
+            } else {
+                std::memset(&r, 0, sizeof r);
+                r.DEL_FLG = 1;
+                ++summary_.filled;
+            }
+            normalise(r, folder_no_, k, all_);
+        }
+        summary_.messages = count;
+    }
+
+    const BBS_IDX* find_listed(int32_t k) {
+        if (by_number_.empty()) {
+            for (int n : {4, 5, 2, 3}) {
+                for (const BBS_IDX& r : files_[n].records) by_number_.emplace(r.SEL_NO, &r);
+            }
+        }
+        const auto it = by_number_.find(k);
+        return it != by_number_.end() ? it->second : nullptr;
+    }
+
+    // The live messages and every deleted one above a listed message.
+    void choose_listed() {
+        const std::size_t count = all_.size();
+        listed_.assign(count + 1, false);
+        children_.assign(count + 1, {});
+        for (std::size_t k = count; k >= 1; --k) {
+            const BBS_IDX& r = all_[k - 1];
+            if (r.DEL_FLG == 0) listed_[k] = true;
+            if (listed_[k] && r.UP_NO != 0) listed_[static_cast<std::size_t>(r.UP_NO)] = true;
+        }
+        for (std::size_t k = 1; k <= count; ++k) {
+            if (!listed_[k]) continue;
+            ++summary_.listed;
+            const BBS_IDX& r = all_[k - 1];
+            if (r.UP_NO == 0) {
+                posted_.push_back(r.SEL_NO);
+            } else {
+                children_[static_cast<std::size_t>(r.UP_NO)].push_back(r.SEL_NO);
+            }
+        }
+        summary_.threads = static_cast<long>(posted_.size());
+    }
+
+    void order_threads() {
+        std::map<int32_t, std::string> latest;
+        for (const BBS_IDX& r : all_) {
+            std::string& date = latest[r.BBS_G_NO];
+            if (std::string(r.WRITE_DATE) > date) date = r.WRITE_DATE;
+        }
+        std::vector<int32_t> known;
+        std::vector<bool> placed(all_.size() + 1, false);
+        for (const BBS_IDX& r : files_[3].records) {
+            if (r.SEL_NO < 1 || r.SEL_NO > static_cast<long>(all_.size())) continue;
+            const auto k = static_cast<std::size_t>(r.SEL_NO);
+            if (placed[k] || !listed_[k] || at(r.SEL_NO).UP_NO != 0) continue;
+            placed[k] = true;
+            known.push_back(r.SEL_NO);
+        }
+        std::vector<int32_t> unknown;
+        for (int32_t root : posted_) {
+            if (!placed[static_cast<std::size_t>(root)]) unknown.push_back(root);
+        }
+        // Latest first; of two equally late threads, the later posted first.
+        std::stable_sort(unknown.begin(), unknown.end(), [&](int32_t a, int32_t b) {
+            return latest[a] != latest[b] ? latest[a] > latest[b] : a > b;
+        });
+        active_ = known;
+        std::size_t from = 0;
+        for (int32_t root : unknown) {
+            while (from < active_.size() && latest[active_[from]] >= latest[root]) ++from;
+            active_.insert(active_.begin() + static_cast<long>(from), root);
+            ++from;
+        }
+    }
+
+    int32_t res_count(int32_t root) const {
+        int32_t replies = -1;
+        for (const BBS_IDX& r : all_) replies += r.BBS_G_NO == root;
+        // Removals never lower the count; a count that cannot be is damage.
+        int32_t before = 0;
+        for (int n : {2, 3}) {
+            for (const BBS_IDX& r : files_[n].records) {
+                if (r.SEL_NO == root && r.RES_COUNT > before && r.RES_COUNT <= static_cast<long>(all_.size())) {
+                    before = r.RES_COUNT;
+                }
+            }
+        }
+        return std::max(replies, before);
+    }
+
+    void append_tree(int32_t sel_no, std::vector<BBS_IDX>& out) const {
+        out.push_back(at(sel_no));
+        for (int32_t child : children_[static_cast<std::size_t>(sel_no)]) append_tree(child, out);
+    }
+
+    long folder_no_;
+    IndexFile (&files_)[6];
+    IndexRebuild& summary_;
+    std::vector<BBS_IDX> all_;
+    std::map<int32_t, const BBS_IDX*> by_number_;  // the first record of each number in the other files
+    std::vector<bool> listed_;
+    std::vector<std::vector<int32_t>> children_;
+    std::vector<int32_t> posted_;  // listed roots in order of posting
+    std::vector<int32_t> active_;  // the same, latest activity first
+};
+
+}  // namespace
+
+int rebuild_message_index(long folder_no, IndexRebuild* summary) {
+    char lock_path[PATH_SIZE];
+    char paths[6][PATH_SIZE];
+    if (!folder_file_path(lock_path, sizeof lock_path, folder_no, "bbs.chk")) return STORE_CANNOT_OPEN;
+    for (int n = 1; n <= 5; ++n) {
+        if (!folder_file_path(paths[n], sizeof paths[n], folder_no, FILE_NAMES[n])) return STORE_CANNOT_OPEN;
+        yen_to_sura(paths[n]);
+    }
+    FileLock lock(lock_path);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    IndexFile files[6];
+    for (int n = 1; n <= 5; ++n) {
+        const int loaded = load(paths[n], files[n]);
+        if (loaded != STORE_OK) return loaded;
+    }
+    IndexRebuild found;
+    Rebuilder rebuilder(folder_no, files, found);
+    rebuilder.run();
+    for (int n = 1; n <= 5; ++n) {
+        const std::vector<BBS_IDX> records = rebuilder.file(n);
+        const int written = rewrite_records_locked(
+            paths[n], RECORD, [](long, void*, RecordOutput&) { return RecordVerdict::drop; },
+            [&records](RecordOutput& out) {
+                for (const BBS_IDX& r : records) out.write(&r);
+                return out.flush() ? STORE_OK : STORE_CANNOT_OPEN;
+            });
+        if (written != STORE_OK) return written;
+    }
+    if (summary != nullptr) *summary = found;
     return STORE_OK;
 }

@@ -1,7 +1,5 @@
 #include "store/installation_builder.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -80,14 +78,6 @@ long number(const Item& item, const char* key, long fallback) {
 
 long word_number(const Item& item, std::size_t index) {
     return std::strtol(item.words[index].c_str(), nullptr, 10);
-}
-
-int make_folder_directory(long folder_no) {
-    char path[1200];
-    if (!folder_file_path(path, sizeof path, folder_no, "")) return -2;
-    Cu_mkdir(path);
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? 0 : -2;
 }
 
 int add_folder(const Item& item) {
@@ -247,6 +237,9 @@ std::string item_problem(const Item& item) {
         }
         for (std::size_t n : shape.user_words) {
             if (!is_user_id(item.words[n])) return "'" + item.words[n] + "' cannot be a user id";
+        }
+        if (kind == "setting" && DIR_CONFIG_check(item.words[2].c_str(), item.words[3].c_str()) != 0) {
+            return "'" + item.words[2] + " " + item.words[3] + "' is no folder setting the board reads";
         }
         if (kind == "grant" && item.words[2] != "user" && item.words[2] != "group") {
             return "a grant is for 'user' or 'group', not '" + item.words[2] + "'";

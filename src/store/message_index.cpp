@@ -751,3 +751,5 @@ int Fio_BBS_IDX_REBUILD(long folder_no) {
     note(result, rearrange_file(paths.index[3], recount));
     return result;
 }
+
+void clean_BBS_IDX(BBS_IDX& record) { clean_record(record); }

@@ -103,3 +103,7 @@ int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no);
 // Recounts RES_COUNT of every root in bbs2.idx and bbs3.idx as the records of
 // its thread in bbs1.idx less one, written back in place. 0; -2; -9.
 int Fio_BBS_IDX_REBUILD(long folder_no);
+
+// Makes a record a clean image, as every writer here stores it: padding and
+// RESERVE zero, every text terminated within its field.
+void clean_BBS_IDX(BBS_IDX& record);

@@ -302,3 +302,11 @@ int make_user_directory(const char* user_id) {
     Cu_mkdir(path);
     return is_dir(path) ? STORE_OK : STORE_CANNOT_OPEN;
 }
+
+int remove_user_directory(const char* user_id) {
+    if (!usable_user_id(user_id)) return STORE_NOT_FOUND;
+    char path[PATH_SIZE];
+    if (!user_file_path(path, sizeof path, user_id, "")) return STORE_CANNOT_OPEN;
+    Cu_DelDIR(path);
+    return is_dir(path) ? STORE_CANNOT_OPEN : STORE_OK;
+}

@@ -78,3 +78,9 @@ int f03_atocx(const char* in_buff);
 // exist before a user is inserted. 0 when the directory exists afterwards,
 // -1 for an id that cannot name a directory, -2 when it could not be created.
 int make_user_directory(const char* user_id);
+
+// For the user administration: removes the user's directory and everything in
+// it (password, session keys, personal settings, groups, read marks). The id
+// is used as given, so pass the stored spelling. 0 when no such directory is
+// left, -1 for an id that cannot name a directory, -2 when it could not go.
+int remove_user_directory(const char* user_id);

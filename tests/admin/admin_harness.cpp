@@ -61,10 +61,10 @@ std::string admin_ok(const CgiInstallation& install, const std::vector<std::stri
 }
 
 std::string snapshot(const CgiInstallation& install) {
-    std::string all;
-    for (const std::string& path : install.all_paths()) {
-        all += path + "\n";
-        if (std::filesystem::is_regular_file(path)) all += read_all(path) + "\n";
+    std::string all = read_all(install.install_dir() + "/orva.ini");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(install.data_dir())) {
+        all += entry.path().string() + "\n";
+        if (entry.is_regular_file()) all += read_all(entry.path().string()) + "\n";
     }
     return all;
 }

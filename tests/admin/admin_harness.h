@@ -21,5 +21,6 @@ AdminResult run_admin(const CgiInstallation& install, const std::vector<std::str
 std::string admin_ok(const CgiInstallation& install, const std::vector<std::string>& args,
                      const std::string& input = "");
 
-// Every file under the installation's root with its content, for "nothing changed" checks.
+// orva.ini and every path under the data directory with its content, for
+// "nothing changed" checks.
 std::string snapshot(const CgiInstallation& install);

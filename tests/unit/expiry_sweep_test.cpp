@@ -181,6 +181,23 @@ TEST_F(ExpirySweepTest, AHeldLockDefersTheSweepToALaterVisit) {
     EXPECT_EQ(read_file(chkdate), "2024/05/10 12:00");
 }
 
+TEST_F(ExpirySweepTest, TheSweepAtOnceRunsOnTheFirstVisitAndAgainTheSameDay) {
+    post("2024/05/09");
+    post("");
+    ASSERT_EQ(sweep_expired_messages(1), STORE_OK);  // no chkdate.txt yet
+    EXPECT_EQ(record(1).DEL_FLG, 1);
+    EXPECT_EQ(read_file(chkdate), "2024/05/10 12:00");
+
+    post("2024/05/08");
+    ASSERT_EQ(Fio_CHK_DATE_TXT(1), STORE_OK);  // the daily rule: done for today
+    EXPECT_EQ(record(3).DEL_FLG, 0);
+    ASSERT_EQ(sweep_expired_messages(1), STORE_OK);
+    EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(1, 1), 2);  // 3 was the last message: gone for good
+
+    write_file(data.file("1/chkdate.chk"), "");
+    EXPECT_EQ(sweep_expired_messages(1), STORE_LOCK_BUSY);
+}
+
 TEST_F(ExpirySweepTest, AMissingFolderDirectoryCannotRecordTheDay) {
     EXPECT_EQ(Fio_CHK_DATE_TXT(42), STORE_CANNOT_OPEN);
 }

@@ -168,3 +168,30 @@ TEST_F(FolderFilesTest, TextsRefuseWhileLocked) {
 }
 
 }  // namespace
+
+TEST_F(FolderFilesTest, TheFolderDirectoryIsMadeAndRemovedWithAllItHolds) {
+    EXPECT_EQ(make_folder_directory(7), STORE_OK);
+    EXPECT_EQ(make_folder_directory(7), STORE_OK);  // already there
+    mkdir(dir.file("7/x1").c_str(), 0700);
+    write_file(dir.file("7/x1/body.txt"), "hello");
+    write_file(dir.file("7/dir.cnf"), "ATTACH_MAX,1,\n");
+    EXPECT_EQ(remove_folder_directory(7), STORE_OK);
+    EXPECT_FALSE(exists(dir.file("7")));
+    EXPECT_TRUE(exists(dir.file("4")));
+    EXPECT_EQ(remove_folder_directory(7), STORE_OK);
+}
+
+TEST_F(FolderFilesTest, SettingsAreCheckedAgainstWhatTheBoardReads) {
+    EXPECT_EQ(DIR_CONFIG_check("ATTACH_MAX", "3"), 0);
+    EXPECT_EQ(DIR_CONFIG_check("SHARE_USER_PERMIT", "-1"), 0);
+    EXPECT_EQ(DIR_CONFIG_check("ATTACH_MAX", "three"), -2);
+    EXPECT_EQ(DIR_CONFIG_check("ATTACH_MAX", ""), -2);
+    EXPECT_EQ(DIR_CONFIG_check("ATTACH_MAX", "99999999999"), -2);
+    EXPECT_EQ(DIR_CONFIG_check("FONTCOLOR1", "1F4E79"), 0);
+    EXPECT_EQ(DIR_CONFIG_check("FONTCOLOR1", "#1F4E79FF"), -2);  // longer than its field
+    EXPECT_EQ(DIR_CONFIG_check("RES_HEADER", "Re,"), -2);
+    EXPECT_EQ(DIR_CONFIG_check("LINK_TARGET", "_blank\n"), -2);
+    EXPECT_EQ(DIR_CONFIG_check("LINK_TARGET", "_blank"), 0);
+    EXPECT_EQ(DIR_CONFIG_check("attach_max", "1"), -1);
+    EXPECT_EQ(DIR_CONFIG_check("COLOUR", "1"), -1);
+}

@@ -81,6 +81,7 @@ TEST_F(UsersTest, IdsThatCannotNameADirectoryAreRefusedWithoutTouchingAFile) {
         EXPECT_EQ(Fio_MST_PASSWORD(id, 1), STORE_NOT_FOUND);
         EXPECT_EQ(Fio_MST_PASSWORD(id, 2), STORE_NOT_FOUND);
         EXPECT_EQ(make_user_directory(id), STORE_NOT_FOUND);
+        EXPECT_EQ(remove_user_directory(id), STORE_NOT_FOUND);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
@@ -286,3 +287,14 @@ TEST_F(UsersTest, MissingPasswordFileReadsEmptyAndRemovalReportsItsResult) {
 }
 
 }  // namespace
+
+TEST_F(UsersTest, RemovingAUserDirectoryTakesEverythingInItAndOnlyIt) {
+    add_user_dir("amy");
+    add_user_dir("amy2");
+    write_file(user_file("amy", "personal.mst"), "USER_LEVEL,5\n");
+    write_file(user_file("amy", "r3.idx"), std::string(8, '\1'));
+    EXPECT_EQ(remove_user_directory("amy"), STORE_OK);
+    EXPECT_FALSE(exists(dir.path() + "user/amy"));
+    EXPECT_TRUE(exists(dir.path() + "user/amy2"));
+    EXPECT_EQ(remove_user_directory("amy"), STORE_OK);  // nothing left to remove
+}

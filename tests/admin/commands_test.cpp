@@ -1,0 +1,197 @@
+// Users, groups, folders, grants and the index commands of wbbs-admin, each
+// judged by what the real wbbs.cgi then does or by the files left behind.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "admin/admin_harness.h"
+#include "store/message_index.h"
+#include "util/bytes.h"
+
+namespace {
+
+class AdminCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        admin_ok(install, {"init", install.data_dir(), "--force"});
+        admin_ok(install, {"group", "add", "5", "Sales"});
+        admin_ok(install, {"user", "add", "taro", "--password", "secret", "--name", "Taro Yamada", "--level", "10"});
+        admin_ok(install, {"folder", "add", "1", "Notices", "--access", "1", "--write", "2", "--set", "ATTACH_MAX=2"});
+    }
+    // The header frame of the folder after a password login, or "" when refused.
+    std::string header(const std::string& uid, const std::string& password, int folder) {
+        return install.get("FOLDER_NO=" + std::to_string(folder) + "&uid=" + uid + "&upw=" + password + "&JOB=FRM221")
+            .out;
+    }
+    bool enters(const std::string& uid, const std::string& password, int folder, const std::string& name) {
+        return header(uid, password, folder).find("<B>" + name + "</B>") != std::string::npos;
+    }
+    // Three messages in folder 1 through the store itself.
+    void post_three() {
+        install.use_store();
+        for (int answer : {0, 1, 0}) {
+            std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+            sBBS_IDX.FOLDER_NO = 1;
+            sBBS_IDX.SEL_NO = answer;
+            copy_field(sBBS_IDX.WRITE_TITLE, "hello");
+            ASSERT_EQ(Fio_BBS_IDX(2), 0);
+        }
+    }
+    CgiInstallation install;
+};
+
+TEST_F(AdminCommandsTest, UsersFoldersAndGrantsDecideWhoEntersWhichFolder) {
+    EXPECT_TRUE(enters("taro", "secret", 1, "Notices"));
+    admin_ok(install, {"folder", "add", "2", "Staff", "--parent", "1", "--access", "50", "--write", "50",
+                       "--info", "<B>staff</B>\nonly"});
+    EXPECT_FALSE(enters("taro", "secret", 2, "Staff"));
+    admin_ok(install, {"member", "add", "taro", "5"});
+    admin_ok(install, {"grant", "2", "group", "5", "3"});
+    EXPECT_TRUE(enters("taro", "secret", 2, "Staff"));
+    admin_ok(install, {"revoke", "2", "group", "5"});
+    EXPECT_FALSE(enters("taro", "secret", 2, "Staff"));
+    admin_ok(install, {"grant", "2", "user", "TARO", "8"});  // stored as the user list spells it
+    EXPECT_NE(header("taro", "secret", 2).find("FOLDER_ACCESS"), std::string::npos);  // administers it now
+    EXPECT_EQ(install.read_data_file("2/acl.mst"), "U,taro,8,\n");
+    EXPECT_EQ(install.read_data_file("2/info.txt"), "<B>staff</B>\nonly");
+    EXPECT_EQ(install.read_data_file("tree.mst").substr(0, 2), "1,");
+    EXPECT_NE(install.read_data_file("tree.mst").find("\n 2,Staff,3,wbbs.cgi,50,50,"), std::string::npos);
+
+    admin_ok(install, {"user", "set", "taro", "--password", "new", "--frames", "2", "--kind", "shared"});
+    EXPECT_FALSE(enters("taro", "secret", 1, "Notices"));
+    EXPECT_TRUE(enters("taro", "new", 1, "Notices"));
+    const std::string personal = install.read_data_file("user/taro/personal.mst");
+    EXPECT_NE(personal.find("BBS_FRAME_MODE,1\n"), std::string::npos);
+    EXPECT_NE(personal.find("MODE,2\n"), std::string::npos);
+    EXPECT_NE(personal.find("USER_NAME,Taro Yamada\n"), std::string::npos);  // untouched settings stay
+    admin_ok(install, {"setting", "1", "SHARE_USER_PERMIT", "1"});
+    EXPECT_FALSE(enters("taro", "new", 1, "Notices"));  // shared accounts are kept out now
+}
+
+TEST_F(AdminCommandsTest, RemovedUsersAndFoldersLeaveNothingBehind) {
+    admin_ok(install, {"folder", "add", "2", "Sub", "--parent", "1"});
+    admin_ok(install, {"folder", "add", "3", "Other"});
+    admin_ok(install, {"grant", "1", "user", "taro", "3"});
+    admin_ok(install, {"grant", "3", "user", "taro", "3"});
+    install.write_data_file("user/taro/r2.idx", std::string(4, '\1'));
+
+    const AdminResult refused = run_admin(install, {"folder", "remove", "1"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("has 1 sub-folders (--recursive"), std::string::npos) << refused.err;
+    admin_ok(install, {"folder", "remove", "1", "--recursive"});
+    EXPECT_EQ(install.read_data_file("tree.mst"), "3,Other,3,wbbs.cgi,0,0,,0,0,0,0,\n");
+    EXPECT_FALSE(install.data_file_exists("1"));
+    EXPECT_FALSE(install.data_file_exists("2"));
+    EXPECT_FALSE(install.data_file_exists("user/taro/r2.idx"));
+
+    admin_ok(install, {"user", "remove", "taro"});
+    EXPECT_EQ(install.read_data_file("user.mst"), "");
+    EXPECT_FALSE(install.data_file_exists("user/taro"));
+    EXPECT_EQ(install.read_data_file("3/acl.mst"), "");
+    EXPECT_EQ(header("taro", "secret", 3).find("<B>Other</B>"), std::string::npos);
+
+    admin_ok(install, {"user", "add", "hana", "--password", "pw"});
+    admin_ok(install, {"member", "add", "hana", "5"});
+    admin_ok(install, {"grant", "3", "group", "5", "2"});
+    admin_ok(install, {"group", "remove", "5"});
+    EXPECT_EQ(install.read_data_file("group.mst"), "");
+    EXPECT_EQ(install.read_data_file("user/hana/user_g.mst"), "");
+    EXPECT_EQ(install.read_data_file("3/acl.mst"), "");
+}
+
+TEST_F(AdminCommandsTest, WrongArgumentsExitTwoAndChangeNothing) {
+    const std::string before = snapshot(install);
+    const std::vector<std::vector<std::string>> wrong = {
+        {"user", "add", "taro"},                       // exists
+        {"user", "add", "TARO"},                       // exists, in another case
+        {"user", "add", "../x", "--password", "p"},
+        {"user", "add", "a,b", "--password", "p"},
+        {"user", "add", "jiro", "--password", std::string(21, 'p')},
+        {"user", "add", "jiro", "--level", "ten"},
+        {"user", "add", "jiro", "--kind", "team"},
+        {"user", "add", "jiro", "--group", "6"},       // no such group
+        {"user", "add", "jiro", "--display", "6"},
+        {"user", "add", "jiro", "--name", "a\nb"},
+        {"user", "add", "jiro", "--password"},
+        {"user", "set", "nobody", "--level", "3"},
+        {"user", "set", "taro", "--level", "3", "--frames", "4"},  // one bad option: the good one waits too
+        {"user", "remove", "nobody"},
+        {"member", "add", "taro", "6"},
+        {"member", "remove", "taro", "5"},             // not a member
+        {"group", "add", "5", "Again"},
+        {"group", "rename", "6", "None"},
+        {"folder", "add", "1", "Again"},
+        {"folder", "add", "2", "Sub", "--parent", "9"},
+        {"folder", "add", "2", "Bad,name"},
+        {"folder", "add", "2", "Sub", "--set", "ATTACH_MAX=many"},
+        {"folder", "add", "0", "Zero"},
+        {"folder", "set", "1", "--set", "NO_SUCH=1"},
+        {"folder", "set", "9", "--name", "x"},
+        {"folder", "remove", "9"},
+        {"grant", "1", "user", "nobody", "3"},
+        {"grant", "1", "group", "6", "3"},
+        {"grant", "1", "user", "taro", "10"},
+        {"grant", "1", "users", "taro", "3"},
+        {"grant", "9", "user", "taro", "3"},
+        {"revoke", "1", "user", "taro"},
+        {"setting", "1", "FONTCOLOR1", "#1F4E79FF"},
+        {"setting", "9", "ATTACH_MAX", "1"},
+        {"personal", "nobody", "KEY", "v"},
+        {"personal", "taro", "A,B", "v"},
+        {"check", "9"},
+        {"rebuild"},
+        {"sweep", "x"},
+        {"user", "frobnicate"},
+    };
+    for (const auto& args : wrong) {
+        const AdminResult result = run_admin(install, args);
+        std::string typed;
+        for (const std::string& arg : args) typed += " " + arg;
+        EXPECT_EQ(result.status, 2) << typed << "\n" << result.err;
+        EXPECT_FALSE(result.err.empty()) << typed;
+    }
+    EXPECT_EQ(snapshot(install), before);
+}
+
+TEST_F(AdminCommandsTest, CheckReportsADamagedIndexAndRebuildMakesItClean) {
+    post_three();
+    EXPECT_EQ(admin_ok(install, {"check"}), "1 folder checked, 0 with problems\n");
+
+    // The reply's record in bbs4.idx claims to answer message 3.
+    std::string list = install.read_data_file("1/bbs4.idx");
+    BBS_IDX record;
+    std::memcpy(&record, list.data() + sizeof record, sizeof record);
+    ASSERT_EQ(record.SEL_NO, 2);
+    record.UP_NO = 3;
+    std::memcpy(list.data() + sizeof record, &record, sizeof record);
+    install.write_data_file("1/bbs4.idx", list);
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"check"}, {"check", "1"}}) {
+        const AdminResult damaged = run_admin(install, args);
+        EXPECT_EQ(damaged.status, 1);
+        EXPECT_NE(damaged.out.find("folder 1: bbs4.idx: message 2 differs from its record in bbs1.idx\n"),
+                  std::string::npos)
+            << damaged.out;
+        EXPECT_NE(damaged.out.find("1 folder checked, 1 with problems\n"), std::string::npos);
+    }
+    const std::string rebuilt = admin_ok(install, {"rebuild", "1"});
+    EXPECT_NE(rebuilt.find("folder 1: 3 messages, 3 listed in 2 threads"), std::string::npos) << rebuilt;
+    EXPECT_EQ(admin_ok(install, {"check", "1"}), "1 folder checked, 0 with problems\n");
+    std::memcpy(&record, install.read_data_file("1/bbs4.idx").data() + sizeof record, sizeof record);
+    EXPECT_EQ(record.UP_NO, 1);
+}
+
+TEST_F(AdminCommandsTest, SweepDeletesExpiredMessagesAtOnce) {
+    post_three();
+    install.use_store();
+    sBBS_IDX.FOLDER_NO = 1;
+    sBBS_IDX.SEL_NO = 3;
+    ASSERT_EQ(Fio_BBS_IDX(1), 0);
+    copy_field(sBBS_IDX.TIME_LIMIT_DATE, "2001/01/01");
+    ASSERT_EQ(Fio_BBS_IDX(4), 0);
+    admin_ok(install, {"sweep", "1"});
+    EXPECT_EQ(install.read_data_file("1/bbs1.idx").size(), 2 * sizeof(BBS_IDX));
+    EXPECT_TRUE(install.data_file_exists("1/chkdate.txt"));
+}
+
+}  // namespace
