@@ -231,6 +231,11 @@ TEST_F(SuiteTest, PreferencesAreStoredAndReadByTheBoard) {
     EXPECT_NE(install.get("JOB=ROOM&FOLDER_NO=1&" + session).out.find("<FRAMESET ROWS=\"10%,*\" >"),
               std::string::npos);
     EXPECT_NE(install.get("JOB=NRDETAILSALL&FOLDER_NO=1&" + session).out.find("<TABLE BORDER>"), std::string::npos);
+    const std::string header = install.get("JOB=FRM221&FOLDER_NO=1&" + session).out;
+    EXPECT_NE(header.find("TARGET=\"WBWRITE1\""), std::string::npos);
+    EXPECT_EQ(header.find("VALUE=\"Search\""), std::string::npos);  // in Japanese now
+    EXPECT_NE(install.get("JOB=FRM222&FOLDER_NO=1&" + session).out.find("&AC_MODE=3\" SELECTED>"),
+              std::string::npos);
 
     // A value not offered, a wrong current password, differing new ones: nothing changes.
     EXPECT_NE(orva_post(save + "&UNREAD_LISTMODE=0&LANGUAGE=Klingon").out.find("not offered"), std::string::npos);
