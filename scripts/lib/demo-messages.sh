@@ -4,6 +4,14 @@
 # messages 1, 2, 3 ... in the order they are posted; replies name their parent in
 # SEL_NO. Every password is the user id.
 
+# Folder information texts (HTML, under each folder's name) and a default text.
+seed_demo_texts() {
+  admin_sjis folder set 1 --info 'Start here: what the demo holds and how to log in.'
+  admin_sjis folder set 3 --info $'<b>Try everything here:</b> post, reply, attach files, answer in one line,\nconfirm, and move finished threads to Archive.' \
+    --default-text $'Hello everybody,\n\n'
+  admin_sjis folder set 7 --info '日本語の掲示板です。スレッド、添付ファイル、既読確認、一行返信があります。'
+}
+
 seed_demo_messages() {
   local files=$1  # a scratch directory for the attachments
   local in_a_month
