@@ -164,7 +164,13 @@ int run_config(const Invocation& call) {
     if (SysFileOpen(ini.c_str()) != 0) return usage_error(call.command, "cannot read " + ini);
     const std::vector<std::string>& words = args.positional();
     if (words.size() == 2) {
-        const std::string problem = set_key(words[0], words[1]);
+        std::string value = words[1];
+        if (words[0] == "DATA_FILE_PATH") {
+            // Every data path is this text with a name appended.
+            if (!is_directory(value)) return usage_error(call.command, "no directory " + value);
+            value = absolute_data_directory(value);
+        }
+        const std::string problem = set_key(words[0], value);
         if (!problem.empty()) return usage_error(call.command, problem);
         if (SysFileWrite(ini.c_str()) != 0) {
             std::fprintf(stderr, "wbbs-admin config: cannot write %s\n", ini.c_str());

@@ -141,13 +141,13 @@ const CommandInfo* find_command(const std::vector<std::string>& words, std::size
 }
 
 // Help for a word that begins several commands ("user --help").
-bool print_group_help(const std::string& group) {
+bool print_group_help(std::FILE* out, const std::string& group) {
     bool any = false;
     for (const CommandInfo& command : kCommands) {
         if (std::strncmp(command.name, group.c_str(), group.size()) != 0 || command.name[group.size()] != ' ') {
             continue;
         }
-        std::printf("wbbs-admin [-C DIR] %s %s\n  %s\n", command.name, command.synopsis, command.summary);
+        std::fprintf(out, "wbbs-admin [-C DIR] %s %s\n  %s\n", command.name, command.synopsis, command.summary);
         any = true;
     }
     return any;
@@ -188,9 +188,10 @@ int main(int argc, char** argv) {
     }
     const CommandInfo* command = find_command(words, at);
     if (command == nullptr) {
-        if (asks_help(words, at + 1) && print_group_help(words[at])) return EXIT_DONE;
-        std::fprintf(stderr, "wbbs-admin: unknown command '%s'\n", words[at].c_str());
-        if (!print_group_help(words[at])) print_usage(stderr);
+        if (asks_help(words, at + 1) && print_group_help(stdout, words[at])) return EXIT_DONE;
+        const std::string typed = words[at] + (at + 1 < words.size() ? " " + words[at + 1] : "");
+        std::fprintf(stderr, "wbbs-admin: unknown command '%s'\n", typed.c_str());
+        if (!print_group_help(stderr, words[at])) print_usage(stderr);
         return EXIT_USAGE;
     }
     at += name_words(command->name);

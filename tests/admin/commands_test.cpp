@@ -68,6 +68,51 @@ TEST_F(AdminCommandsTest, UsersFoldersAndGrantsDecideWhoEntersWhichFolder) {
     EXPECT_FALSE(enters("taro", "new", 1, "Notices"));  // shared accounts are kept out now
 }
 
+TEST_F(AdminCommandsTest, SubFoldersFollowTheirParentsSubtreeAndSettingsChangeInPlace) {
+    admin_ok(install, {"folder", "add", "2", "Sub", "--parent", "1"});
+    admin_ok(install, {"folder", "add", "5", "Top"});
+    admin_ok(install, {"folder", "add", "3", "Deep", "--parent", "2"});
+    admin_ok(install, {"folder", "add", "4", "Second", "--parent", "1", "--mode", "1"});
+    EXPECT_EQ(admin_ok(install, {"folder", "list"}),
+              "1\tNotices\tmode 3\taccess 1\twrite 2\n"
+              "  2\tSub\tmode 3\taccess 0\twrite 0\n"
+              "    3\tDeep\tmode 3\taccess 0\twrite 0\n"
+              "  4\tSecond\tmode 1\taccess 0\twrite 0\n"
+              "5\tTop\tmode 3\taccess 0\twrite 0\n");
+
+    admin_ok(install, {"folder", "set", "1", "--name", "News", "--unset", "ATTACH_MAX", "--set", "CONFIRM=2",
+                       "--set", "RES_HEADER=Re", "--default-text", "Hello,\n"});
+    admin_ok(install, {"setting", "1", "LINE_RES", "1"});
+    admin_ok(install, {"grant", "1", "user", "taro", "8"});
+    EXPECT_EQ(admin_ok(install, {"folder", "show", "1"}),
+              "folder 1\nname News\nmode 3\naccess 1\nwrite 2\ncgi wbbs.cgi\nicon \n"
+              "setting CONFIRM 2\nsetting RES_HEADER Re\nsetting LINE_RES 1\ngrant user taro 8\n");
+    EXPECT_EQ(install.read_data_file("1/defo.txt"), "Hello,\n");
+    EXPECT_TRUE(enters("taro", "secret", 1, "News"));
+}
+
+TEST_F(AdminCommandsTest, PersonalSettingsLanguageAndConfiguration) {
+    admin_ok(install, {"personal", "taro", "UNREAD_LISTMODE", "1"});
+    admin_ok(install, {"personal", "taro", "NOTE", "a, b"});
+    EXPECT_NE(install.read_data_file("user/taro/personal.mst").find("UNREAD_LISTMODE,1\nNOTE,a, b\n"),
+              std::string::npos);
+    admin_ok(install, {"personal", "taro", "NOTE", "--remove"});
+    EXPECT_EQ(install.read_data_file("user/taro/personal.mst").find("NOTE"), std::string::npos);
+
+    EXPECT_NE(header("taro", "secret", 1).find("VALUE=\"Reload\""), std::string::npos);
+    admin_ok(install, {"user", "set", "taro", "--language", "Japanese"});
+    EXPECT_EQ(header("taro", "secret", 1).find("VALUE=\"Reload\""), std::string::npos);
+    EXPECT_TRUE(enters("taro", "secret", 1, "Notices"));
+    EXPECT_EQ(admin_ok(install, {"user", "list"}), "taro\tlevel 10\tpersonal\tgroup 0\tTaro Yamada\n");
+
+    // The data directory is kept absolute and ending with a separator.
+    install.write_data_file("moved/keep", "");
+    const std::string moved = install.data_dir() + "moved";
+    admin_ok(install, {"config", "DATA_FILE_PATH", moved});
+    EXPECT_EQ(admin_ok(install, {"config", "DATA_FILE_PATH"}), moved + "/\n");
+    EXPECT_NE(admin_ok(install, {"config"}).find("\nROWS=8\n"), std::string::npos);
+}
+
 TEST_F(AdminCommandsTest, RemovedUsersAndFoldersLeaveNothingBehind) {
     admin_ok(install, {"folder", "add", "2", "Sub", "--parent", "1"});
     admin_ok(install, {"folder", "add", "3", "Other"});
