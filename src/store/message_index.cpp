@@ -30,6 +30,7 @@ constexpr std::size_t PATH_SIZE = 1200;
 constexpr int FIRST_FILE = 1;
 constexpr int LAST_FILE = 5;
 constexpr long SCAN_BLOCK = 256;  // records read per system call by the scans
+constexpr std::size_t WALK_BLOCK_BYTES = 128 * 1024;  // read per call by a whole-folder walk
 
 // Where an added record goes when it follows no particular record.
 constexpr long AT_FRONT = -1;
@@ -686,6 +687,22 @@ long Fio_BBS_IDX_MAXCOUNT(long folder_no, int access_mode) {
     const int opened = open_for_reading(folder_no, access_mode, file);
     if (opened != STORE_OK) return opened;
     return file.count(RECORD);
+}
+
+int scan_message_index(long folder_no, int access_mode,
+                       const std::function<bool(long k, const BBS_IDX& record)>& visit) {
+    if (access_mode < FIRST_FILE || access_mode > LAST_FILE) return STORE_NOT_FOUND;
+    FolderPaths paths;
+    if (!compose_paths(folder_no, paths)) return STORE_CANNOT_OPEN;
+    return scan_record_blocks(paths.lock, paths.index[access_mode], RECORD, WALK_BLOCK_BYTES,
+                              [&](long first, const void* records, long count) {
+                                  // The block comes from operator new, aligned for any record.
+                                  const BBS_IDX* block = static_cast<const BBS_IDX*>(records);
+                                  for (long i = 0; i < count; ++i) {
+                                      if (!visit(first + i, block[i])) return false;
+                                  }
+                                  return true;
+                              });
 }
 
 int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no) {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 struct BBS_IDX {
     int32_t FOLDER_NO;
@@ -90,6 +91,15 @@ int Fio_BBS_IDX20(long folder_no, int access_mode, long disp_page);
 
 // Records in index file access_mode; -1 bad access_mode, -2, -9.
 long Fio_BBS_IDX_MAXCOUNT(long folder_no, int access_mode);
+
+// Every record of index file access_mode (1 to 5) in file order, with its
+// 0-based position, handed to visit until it returns false: the walk of a
+// whole folder (search, unread list). The file is read from its start in
+// blocks of about 128 KB; the lock is tested once, before the first read, and
+// visit may call any other store operation. 0; -1 bad access_mode; -2 the file
+// cannot be opened or a read fails (the records before it were visited); -9.
+int scan_message_index(long folder_no, int access_mode,
+                       const std::function<bool(long k, const BBS_IDX& record)>& visit);
 
 // Up to 20 records of thread in_g_no from bbs4.idx into sBBS_IDX20, starting
 // at the thread's first record (start_sel_no 0) or at the record of

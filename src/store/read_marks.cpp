@@ -20,6 +20,7 @@ constexpr int MODE_RESIZE = 3;
 
 constexpr std::size_t PATH_SIZE = 1200;
 constexpr std::size_t MARK_SIZE = sizeof(READ_INDEX);
+constexpr std::size_t MARK_BLOCK_BYTES = 128 * 1024;  // read per call by read_all_marks
 
 using MarkPaths = GuardedFile;
 
@@ -211,6 +212,32 @@ int Fio_READ_INDEX_COUNT(const char* in_user_id, long in_folder_no) {
         return true;
     });
     return result == STORE_OK ? read : result;
+}
+
+int read_all_marks(const char* in_user_id, long in_folder_no, std::vector<READ_INDEX>& marks) {
+    marks.clear();
+    MarkPaths paths;
+    if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
+    return scan_record_blocks(paths.lock, paths.data, MARK_SIZE, MARK_BLOCK_BYTES,
+                              [&](long, const void* records, long count) {
+                                  const READ_INDEX* block = static_cast<const READ_INDEX*>(records);
+                                  marks.insert(marks.end(), block, block + count);
+                                  return true;
+                              });
+}
+
+int write_mark_run(const char* in_user_id, long in_folder_no, long first_sel_no, const READ_INDEX* marks,
+                   long count) {
+    MarkPaths paths;
+    if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
+    if (first_sel_no < 1 || count < 0) return STORE_NOT_FOUND;
+    FileLock lock(paths.lock);
+    if (!lock.held()) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    const long whole = file.count(MARK_SIZE);
+    if (whole < first_sel_no - 1 && !grow_with_zeros(file, whole, first_sel_no - 1)) return STORE_CANNOT_OPEN;
+    return file.write_block(first_sel_no - 1, marks, count, MARK_SIZE) ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
 void read_marks_for_all_users(long in_folder_no, long in_sel_no, int read_chk, MarkResize resize,

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct READ_INDEX {
     int32_t READ_CHK;  // 1 read, 0 unread
@@ -52,6 +53,19 @@ int Fio_READ_INDEX_MAXCOUNT(const char* in_user_id, long in_folder_no);
 
 // Number of marks that are 1; -2, -9.
 int Fio_READ_INDEX_COUNT(const char* in_user_id, long in_folder_no);
+
+// Every mark of the file into marks (mark n at [n - 1]), read in blocks of
+// about 128 KB after one test of the lock: the walks over a whole folder.
+// 0; -2 (marks then holds what was read before the failure); -9 (marks empty).
+int read_all_marks(const char* in_user_id, long in_folder_no, std::vector<READ_INDEX>& marks);
+
+// Writes count marks as marks first_sel_no .. first_sel_no + count - 1 with
+// one call, under the lock, the file first extended with 0 marks up to
+// first_sel_no - 1 when it is shorter: a run of marks written as a batch of
+// Fio_READ_INDEX100 writes it, and as other processes see it. 0; -1 a
+// first_sel_no below 1 or a negative count (nothing written); -2; -9.
+int write_mark_run(const char* in_user_id, long in_folder_no, long first_sel_no, const READ_INDEX* marks,
+                   long count);
 
 // What to do with each user's marks after one mark was set for every user.
 enum class MarkResize {

@@ -110,27 +110,39 @@ namespace {
 
 constexpr long kBlockRecords = 256;
 
-// Calls visit with each whole record of file, in order, until it returns false.
-// The records are those the file holds when the scan starts (one added
-// meanwhile counts as added after the scan), and the block is sized to them:
-// a file of one record (a session key) costs one read into a small buffer, not
-// a large cleared buffer and a second read to find the end. An empty file
-// still gets its read, so that a file that cannot be read is not taken for empty.
-template <class Visit>
-bool for_each_record(const RecordFile& file, std::size_t record_size, Visit visit) {
+// Calls visit with the whole records of file a block at a time (the 0-based
+// position of the block's first record, the records, how many), in order,
+// until it returns false. The records are those the file holds when the scan
+// starts (one added meanwhile counts as added after the scan), and the block
+// is sized to them: a file of one record (a session key) costs one read into a
+// small buffer, not a large cleared buffer and a second read to find the end.
+// An empty file still gets its read, so that a file that cannot be read is not
+// taken for empty.
+template <class VisitBlock>
+bool for_each_block(const RecordFile& file, std::size_t record_size, long block_limit, VisitBlock visit) {
     const long records = file.count(record_size);
-    const long block_records = records < 1 ? 1 : records < kBlockRecords ? records : kBlockRecords;
+    const long block_records = records < 1 ? 1 : records < block_limit ? records : block_limit;
     // Not value-initialised: only what a read filled is visited.
     std::unique_ptr<char[]> block(new char[static_cast<std::size_t>(block_records) * record_size]);
     for (long k = 0;;) {
         const long wanted = records > k && records - k < block_records ? records - k : block_records;
         const long got = file.read_block(k, block.get(), wanted, record_size);
         if (got < 0) return false;
-        for (long i = 0; i < got; ++i, ++k) {
-            if (!visit(k, block.get() + static_cast<std::size_t>(i) * record_size)) return true;
-        }
+        if (got > 0 && !visit(k, block.get(), got)) return true;
+        k += got;
         if (got < wanted || k >= records) return true;
     }
+}
+
+// The same, one record at a time.
+template <class Visit>
+bool for_each_record(const RecordFile& file, std::size_t record_size, Visit visit) {
+    return for_each_block(file, record_size, kBlockRecords, [&](long first, char* records, long count) {
+        for (long i = 0; i < count; ++i) {
+            if (!visit(first + i, records + static_cast<std::size_t>(i) * record_size)) return false;
+        }
+        return true;
+    });
 }
 
 }  // namespace
@@ -142,6 +154,19 @@ int scan_records(const char* lock_path, const char* data_path, std::size_t recor
     if (!file.open(data_path, true)) return STORE_CANNOT_OPEN;
     // A read that fails part way must not pass for the end of the file.
     return for_each_record(file, record_size, visit) ? STORE_OK : STORE_CANNOT_OPEN;
+}
+
+int scan_record_blocks(const char* lock_path, const char* data_path, std::size_t record_size,
+                       std::size_t block_bytes,
+                       const std::function<bool(long first, const void* records, long count)>& visit) {
+    if (lock_is_busy(lock_path)) return STORE_LOCK_BUSY;
+    RecordFile file;
+    if (!file.open(data_path, true)) return STORE_CANNOT_OPEN;
+    const long block_limit = block_bytes / record_size > 0 ? static_cast<long>(block_bytes / record_size) : 1;
+    return for_each_block(file, record_size, block_limit,
+                          [&](long first, const char* records, long count) { return visit(first, records, count); })
+               ? STORE_OK
+               : STORE_CANNOT_OPEN;
 }
 
 RecordOutput::RecordOutput(RecordFile& file, std::size_t record_size)

@@ -46,6 +46,15 @@ private:
 int scan_records(const char* lock_path, const char* data_path, std::size_t record_size,
                  const std::function<bool(long k, void* record)>& visit);
 
+// The same select for long files: the records are handed over a block at a
+// time (first: the 0-based position of the block's first record), read with
+// one call per block of about block_bytes (at least one record), so that a
+// walk over a whole large file costs a few calls. The lock is tested once,
+// before the first read.
+int scan_record_blocks(const char* lock_path, const char* data_path, std::size_t record_size,
+                       std::size_t block_bytes,
+                       const std::function<bool(long first, const void* records, long count)>& visit);
+
 // Where a record rewrite puts its records: collected in blocks, so that a
 // rewrite of a large index costs a few system calls, not two per record.
 class RecordOutput {

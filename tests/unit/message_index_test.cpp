@@ -490,6 +490,53 @@ TEST_F(MessageIndexTest, AHeldLockStopsReadersAndWritersAlike) {
     EXPECT_EQ(order(1).size(), 5u);
 }
 
+// 455 records fill a 128 KB block: three blocks, the last one short, and a
+// torn tail that is no record.
+TEST_F(MessageIndexTest, WholeFolderWalkSeesEveryRecordAcrossBlocksInOrder) {
+    const int count = 455 * 2 + 7;
+    std::vector<BBS_IDX> records(count);
+    for (int i = 0; i < count; ++i) {
+        records[i].FOLDER_NO = kFolder;
+        records[i].SEL_NO = i + 1;
+        records[i].DEL_FLG = i % 3 == 0 ? 1 : 0;
+    }
+    put(1, records);
+    write_file(file(1), read_file(file(1)) + std::string(100, 'x'));
+    std::vector<long> positions;
+    V numbers;
+    ASSERT_EQ(scan_message_index(kFolder, 1, [&](long k, const BBS_IDX& r) {
+                  positions.push_back(k);
+                  numbers.push_back(r.SEL_NO);
+                  return true;
+              }),
+              0);
+    ASSERT_EQ(numbers.size(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(positions[i], i);
+        ASSERT_EQ(numbers[i], i + 1);
+    }
+
+    // visit stops the walk, here inside the second block.
+    int seen = 0;
+    EXPECT_EQ(scan_message_index(kFolder, 1, [&](long, const BBS_IDX&) { return ++seen < 500; }), 0);
+    EXPECT_EQ(seen, 500);
+}
+
+TEST_F(MessageIndexTest, WholeFolderWalkOfNothingOrALockedIndexVisitsNothing) {
+    int seen = 0;
+    auto count = [&](long, const BBS_IDX&) { return ++seen > 0; };
+    EXPECT_EQ(scan_message_index(kFolder, 4, count), 0);  // missing: created empty
+    EXPECT_TRUE(exists(file(4)));
+    EXPECT_EQ(scan_message_index(kFolder, 4, count), 0);  // empty
+    EXPECT_EQ(scan_message_index(kFolder, 0, count), -1);
+    EXPECT_EQ(scan_message_index(kFolder, 6, count), -1);
+    example_thread();
+    write_file(folder_dir() + "bbs.chk", "");
+    EXPECT_EQ(scan_message_index(kFolder, 1, count), -9);
+    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(scan_message_index(kFolder + 1, 1, count), -2);  // no folder directory
+}
+
 TEST_F(MessageIndexTest, ALaterFileThatFailsIsReportedAndTheOthersAreStillWritten) {
     example_thread();
     const std::string bbs5 = file(5);

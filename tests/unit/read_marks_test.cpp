@@ -180,6 +180,53 @@ TEST_F(ReadMarksTest, HeldLockRefusesReadersAndWriters) {
     EXPECT_EQ(marks(), (std::vector<int32_t>{1}));
 }
 
+// 32,768 marks fill a 128 KB block: three blocks, the last one short.
+TEST_F(ReadMarksTest, AllMarksAreReadAcrossBlocks) {
+    std::vector<int32_t> stored(32768 * 2 + 5);
+    for (std::size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<int32_t>(i % 7);
+    put(stored);
+    write_file(marks_path(), read_file(marks_path()) + std::string("\x01\x00", 2));  // a torn tail
+    std::vector<READ_INDEX> read;
+    ASSERT_EQ(read_all_marks("alice", 1, read), STORE_OK);
+    ASSERT_EQ(read.size(), stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) ASSERT_EQ(read[i].READ_CHK, stored[i]) << i;
+}
+
+TEST_F(ReadMarksTest, AllMarksOfNoFileOrALockedFileAreNone) {
+    std::vector<READ_INDEX> read(3);
+    EXPECT_EQ(read_all_marks("alice", 1, read), STORE_OK);  // missing: created empty
+    EXPECT_TRUE(read.empty());
+    EXPECT_TRUE(exists(marks_path()));
+    put({1, 1});
+    write_file(data.path() + "user/alice/r1.chk", "");
+    EXPECT_EQ(read_all_marks("alice", 1, read), STORE_LOCK_BUSY);
+    EXPECT_TRUE(read.empty());
+    EXPECT_EQ(read_all_marks("../alice", 1, read), STORE_CANNOT_OPEN);
+    EXPECT_EQ(read_all_marks("nobody", 1, read), STORE_CANNOT_OPEN);  // no user directory
+}
+
+TEST_F(ReadMarksTest, MarkRunIsWrittenInPlaceOrAfterUnreadMarks) {
+    put({1, 0, 1});
+    const READ_INDEX run[] = {{5}, {6}, {7}};
+    ASSERT_EQ(write_mark_run("alice", 1, 2, run, 3), STORE_OK);
+    EXPECT_EQ(marks(), (std::vector<int32_t>{1, 5, 6, 7}));
+    ASSERT_EQ(write_mark_run("alice", 1, 7, run, 2), STORE_OK);
+    EXPECT_EQ(marks(), (std::vector<int32_t>{1, 5, 6, 7, 0, 0, 5, 6}));
+    EXPECT_FALSE(exists(data.path() + "user/alice/r1.chk"));
+
+    // A torn tail is cut before the file grows: it never shows in a mark.
+    write_file(marks_path(), std::string("\x01\x00\x00\x00\x09\x09", 6));
+    ASSERT_EQ(write_mark_run("alice", 1, 3, run, 1), STORE_OK);
+    EXPECT_EQ(marks(), (std::vector<int32_t>{1, 0, 5}));
+
+    EXPECT_EQ(write_mark_run("alice", 1, 0, run, 1), STORE_NOT_FOUND);
+    EXPECT_EQ(write_mark_run("alice", 1, 1, run, -1), STORE_NOT_FOUND);
+    write_file(data.path() + "user/alice/r1.chk", "");
+    EXPECT_EQ(write_mark_run("alice", 1, 1, run, 3), STORE_LOCK_BUSY);
+    EXPECT_EQ(marks(), (std::vector<int32_t>{1, 0, 5}));
+    EXPECT_EQ(clock.slept(), 0u);  // a held lock is found by the test: no waiting
+}
+
 TEST_F(ReadMarksTest, AllUsersGetTheMarkAndDeletionCutsTheirMarks) {
     ASSERT_EQ(make_user_directory("bob"), 0);
     ASSERT_EQ(make_user_directory("carol"), 0);
