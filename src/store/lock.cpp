@@ -54,12 +54,19 @@ int release_lock(char* path) {
     return 0;
 }
 
+// The stale-lock sweep; true when it found no lock file at all, the common
+// answer of a test, which then needs no open to ask again. (The sweep's stat
+// failed, or a stale file went meanwhile: either way ENOENT says none is there.)
+bool sweep_finds_none(char* path) {
+    return Cu_removefile1h(path, LOCK_STALE_MINUTES) != 0 && errno == ENOENT;
+}
+
 }  // namespace
 
 int Fio_xor_control(char* chkfilename, int mode) {
-    Cu_removefile1h(chkfilename, LOCK_STALE_MINUTES);
+    const bool none = sweep_finds_none(chkfilename);
     switch (mode) {
-        case 0: return test_lock(chkfilename);
+        case 0: return none ? 0 : test_lock(chkfilename);
         case 1: return take_lock(chkfilename) == Take::busy ? LOCK_BUSY : 0;
         case 2: return release_lock(chkfilename);
         default: return 0;
@@ -68,8 +75,8 @@ int Fio_xor_control(char* chkfilename, int mode) {
 
 FileLock::FileLock(const char* chkfilename) {
     copy_field(path_, chkfilename);
+    // The test has swept a stale lock already: the take follows at once.
     if (Fio_xor_control(path_, 0) == LOCK_BUSY) return;
-    Cu_removefile1h(path_, LOCK_STALE_MINUTES);
     const Take take = take_lock(path_);
     held_ = take != Take::busy;
     created_ = take == Take::created;
@@ -77,8 +84,10 @@ FileLock::FileLock(const char* chkfilename) {
 
 FileLock::~FileLock() {
     // A lock that could not be created (its directory is missing) has nothing
-    // to remove: releasing it would only wait for the retries.
-    if (created_) Fio_xor_control(path_, 2);
+    // to remove: releasing it would only wait for the retries. The lock is this
+    // process's own, so no sweep first: were it held past the stale age, the
+    // sweep would remove it and the release wait for nothing.
+    if (created_) release_lock(path_);
 }
 
 bool lock_is_busy(const char* chkfilename) {

@@ -82,6 +82,16 @@ TEST_F(LockTest, GuardReleasesOnEveryPath) {
     EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
 }
 
+TEST_F(LockTest, AGuardHeldPastTheStaleAgeIsReleasedAtOnce) {
+    {
+        FileLock guard(lock_path.c_str());
+        ASSERT_TRUE(guard.held());
+        clock.age(lock_path, 120);
+    }
+    EXPECT_FALSE(exists(lock_path));
+    EXPECT_EQ(clock.slept(), 0u);
+}
+
 }  // namespace
 
 namespace {
