@@ -17,7 +17,7 @@ namespace {
 
 
 constexpr std::size_t PATH_SIZE = 1200;
-constexpr std::size_t PIECE_SIZE = 1000;  // the unit files are read and written in
+constexpr std::size_t PIECE_SIZE = 1000;  // the unit bodies are written and uploads copied in
 
 bool fits(int written, char* out, std::size_t out_size) {
     if (written >= 0 && static_cast<std::size_t>(written) < out_size) return true;
@@ -52,17 +52,23 @@ int replace_whole_file(const char* path, const char* data, std::size_t length) {
     return STORE_OK;
 }
 
+// One open and one read: the search reads every body of a folder this way.
+// A read of a regular file that returns less than was asked for has reached
+// the end (the program catches no signal that could cut a read short), so no
+// second read and no fstat are needed to find it.
 int read_whole_file(char* path, char* in_buff, std::size_t in_size) {
     if (in_size > 0) in_buff[0] = '\0';
     const int fh = Cu_b_open(path, 1);
     if (fh < 0) return STORE_CANNOT_OPEN;
     // A body longer than the buffer is cut: the reader never writes past it.
+    const std::size_t room = in_size > 0 ? in_size - 1 : 0;
     std::size_t used = 0;
-    while (in_size > 0 && used + 1 < in_size) {
-        const std::size_t room = in_size - 1 - used;
-        const long got = Cu_b_read(fh, in_buff + used, room < PIECE_SIZE ? room : PIECE_SIZE);
+    while (used < room) {
+        const long got = Cu_b_read(fh, in_buff + used, room - used);
         if (got <= 0) break;
+        const bool short_read = static_cast<std::size_t>(got) < room - used;
         used += static_cast<std::size_t>(got);
+        if (short_read) break;
     }
     if (in_size > 0) in_buff[used] = '\0';
     Cu_b_close(fh);

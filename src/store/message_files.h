@@ -32,8 +32,8 @@ bool folder_picture_dir_path(char* out, std::size_t out_size, long folder_no);
 bool folder_picture_path(char* out, std::size_t out_size, long folder_no, const char* file_name);
 
 // body.txt of the message, under "body.chk":
-//   1 select: the whole file into in_buff (at most in_size - 1 bytes, then a NUL);
-//             a missing file is created empty.
+//   1 select: the whole file into in_buff (at most in_size - 1 bytes, then a NUL)
+//             with one read; a missing file is created empty.
 //   2 insert, 4 update: in_buff (strlen bytes) becomes the whole file.
 //   3 delete: removes the file.
 // 0; -2 the file could not be opened or written; -9 locked.
