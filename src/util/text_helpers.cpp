@@ -174,8 +174,18 @@ void copy_bytes(char* dst, std::size_t dst_size, const char* src, std::size_t n)
 
 int G_StrFind(const char* in_buff, const char* keyword) {
     if (in_buff == nullptr || keyword == nullptr || *in_buff == '\0' || *keyword == '\0') return -1;
-    for (std::size_t i = 0; in_buff[i] != '\0'; i += char_len(in_buff + i)) {
-        if (matches_at(in_buff + i, keyword)) return static_cast<int>(i);
+    // The library's byte search proposes each place the keyword's bytes stand;
+    // only one where a character starts, matched character by character, is
+    // an occurrence. The walk over the characters goes on from the last
+    // place, so the text is walked once at most, and not at all before a
+    // place is proposed (the search over a body that lacks the keyword costs
+    // the byte search alone).
+    std::size_t start = 0;  // a character starts here
+    for (const char* found = std::strstr(in_buff, keyword); found != nullptr;
+         found = std::strstr(found + 1, keyword)) {
+        const std::size_t at = static_cast<std::size_t>(found - in_buff);
+        while (start < at) start += char_len(in_buff + start);
+        if (start == at && matches_at(found, keyword)) return static_cast<int>(at);
     }
     return -1;
 }

@@ -51,6 +51,12 @@ TEST(TextHelpersTest, StrFindNeverStartsOnASecondByte) {
     EXPECT_EQ(G_StrFind("x" HIRA_A HIRA_I, HIRA_I), 3);
     // A keyword ending in half a character does not match a whole one.
     EXPECT_EQ(G_StrFind(HIRA_A, "\x82"), -1);
+    // The bytes stand first where no character starts, then where one does.
+    EXPECT_EQ(G_StrFind("\x82" "ab" "ab", "ab"), 3);
+    // A run of lead bytes pairs from its start: 82 82 | 82 61 | 62.
+    EXPECT_EQ(G_StrFind("\x82\x82\x82" "ab", "ab"), -1);
+    EXPECT_EQ(G_StrFind("\x82\x82\x82" "ab", "b"), 4);
+    EXPECT_EQ(G_StrFind("\x82\x82" "ab", "ab"), 2);
 }
 
 TEST(TextHelpersTest, TextEndingInsideATwoByteCharacterIsNotReadPastItsEnd) {
