@@ -167,17 +167,12 @@ bool is_hit(const SearchQuery& query, long folder, long sel_no, const BBS_IDX& r
         return false;
     }
     if (has_writer && G_StrFind(writer_name.c_str(), query.writer) == -1) return false;
-    std::vector<bool> found(query.keywords.size(), false);
-    for (std::size_t k = 0; k < query.keywords.size(); ++k) {
-        found[k] = occurs(title.c_str(), query.keywords[k]);
-    }
-    if (read_body(folder, sel_no)) {
-        for (std::size_t k = 0; k < query.keywords.size(); ++k) {
-            if (!found[k]) found[k] = occurs(G_WRITE_DATA, query.keywords[k]);
-        }
-    }
-    for (bool f : found) {
-        if (!f) return false;
+    // The body is read in any case: a hit shows it. The first keyword found
+    // in neither the title nor the body decides.
+    const bool has_body = read_body(folder, sel_no);
+    for (const std::string& keyword : query.keywords) {
+        if (occurs(title.c_str(), keyword)) continue;
+        if (!has_body || !occurs(G_WRITE_DATA, keyword)) return false;
     }
     return true;
 }
@@ -198,27 +193,19 @@ void print_hit(const SearchQuery& query, long folder, long sel_no, const BBS_IDX
     emit("%s<P>\n", body);
 }
 
-// Searches one folder, messages 1 to N in order, printing each hit.
+// Searches one folder, messages 1 to N in order, printing each hit. The index
+// is read once from its start; each body at most once.
 long search_folder(const SearchQuery& query, long folder) {
-    const long count = Fio_BBS_IDX_MAXCOUNT(folder, 1);
-    if (count <= 0) return 0;
     long hits = 0;
-    BBS_IDX page[BBS_IDX_PAGE];
-    for (long p = 1; (p - 1) * BBS_IDX_PAGE < count; ++p) {
-        // A page that cannot be read now (its index locked for a moment) loses
-        // its own messages only: the walk goes on with the next page.
-        if (Fio_BBS_IDX20(folder, 1, p) != 0) continue;
-        // The body reads below must not disturb the page being walked.
-        std::memcpy(page, sBBS_IDX20, sizeof page);
-        for (int i = 0; i < BBS_IDX_PAGE; ++i) {
-            const long sel_no = (p - 1) * BBS_IDX_PAGE + i + 1;
-            if (sel_no > count) break;
-            if (page[i].SEL_NO == 0 || page[i].DEL_FLG != 0) continue;
-            if (!is_hit(query, folder, sel_no, page[i])) continue;
+    scan_message_index(folder, 1, [&](long k, const BBS_IDX& record) {
+        if (record.SEL_NO == 0 || record.DEL_FLG != 0) return true;
+        const long sel_no = k + 1;
+        if (is_hit(query, folder, sel_no, record)) {
             ++hits;
-            print_hit(query, folder, sel_no, page[i]);
+            print_hit(query, folder, sel_no, record);
         }
-    }
+        return true;
+    });
     return hits;
 }
 

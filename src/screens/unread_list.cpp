@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <vector>
 
 #include "cgi/request_parser.h"
 #include "config/sysinfo.h"
@@ -133,31 +134,24 @@ void show_message(const TREE_DATA& folder, const BBS_IDX& record, Listing& listi
     ++listing.count;
 }
 
-// The unread messages of one folder, in the order of their numbers.
+// The unread messages of one folder, in the order of their numbers: the
+// user's marks read whole first, then the index walked once from its start.
+// The renderers reuse the store's buffers; the marks and the record shown
+// are the walk's own.
 void folder_messages(const TREE_DATA& folder, Listing& listing) {
     const long folder_no = folder.FOLDER_NO;
     if (listing.table) folder_heading_row(folder, listing.all || G_DIR_CONFIG.TIME_LIMIT_FLG != 0);
-    for (long page = 1; page < INT32_MAX; ++page) {
-        if (Fio_BBS_IDX20(folder_no, 1, page) != 0) return;
-        // The renderers reuse the store's buffers: the page and its marks are kept here.
-        BBS_IDX rows[BBS_IDX_PAGE];
-        int count = 0;
-        while (count < BBS_IDX_PAGE && sBBS_IDX20[count].SEL_NO != 0) {
-            rows[count] = sBBS_IDX20[count];
-            ++count;
-        }
-        std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
-        for (int i = 0; i < count; ++i) sREAD_INDEX100[i].SEL_NO = rows[i].SEL_NO;
-        Fio_READ_INDEX100(G_USER_MST.USER_ID, folder_no, 1);
-        int32_t read_chk[BBS_IDX_PAGE] = {};
-        for (int i = 0; i < count; ++i) read_chk[i] = sREAD_INDEX100[i].READ_CHK;
-
-        for (int i = 0; i < count; ++i) {
-            if (rows[i].SEL_NO <= 0 || rows[i].DEL_FLG != 0 || read_chk[i] != 0) continue;
-            show_message(folder, rows[i], listing);
-        }
-        if (count < BBS_IDX_PAGE) return;
-    }
+    // Marks that cannot be read leave every message unread, as a mark beyond
+    // the end of the file does.
+    std::vector<READ_INDEX> marks;
+    if (read_all_marks(G_USER_MST.USER_ID, folder_no, marks) != 0) marks.clear();
+    scan_message_index(folder_no, 1, [&](long, const BBS_IDX& record) {
+        if (record.SEL_NO <= 0 || record.DEL_FLG != 0) return true;
+        const std::size_t at = static_cast<std::size_t>(record.SEL_NO) - 1;
+        if (at < marks.size() && marks[at].READ_CHK != 0) return true;
+        show_message(folder, record, listing);
+        return true;
+    });
 }
 
 // Every board folder the user may open, in tree order.
@@ -307,16 +301,20 @@ void b_SET_ALLREAD() {
     if (G_USER_MST.MODE == 2) return;
     long total = Fio_BBS_IDX_MAXCOUNT(cgi_FOLDER_NO, 1);
     if (total > INT32_MAX) total = INT32_MAX;
+    if (total <= 0) return;
+    // The marks are read once; each batch of 100 is then written with one
+    // call under its own lock, so other writers of the marks get their turn
+    // between batches. Marks that cannot be read count as unread.
+    std::vector<READ_INDEX> marks;
+    if (read_all_marks(G_USER_MST.USER_ID, cgi_FOLDER_NO, marks) != 0) marks.clear();
+    READ_INDEX batch[READ_INDEX_BATCH];
     for (long first = 1; first <= total; first += READ_INDEX_BATCH) {
-        std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
-        int count = 0;
-        for (long n = first; n <= total && count < READ_INDEX_BATCH; ++n, ++count) {
-            sREAD_INDEX100[count].SEL_NO = static_cast<int32_t>(n);
+        const long count = total - first + 1 < READ_INDEX_BATCH ? total - first + 1 : READ_INDEX_BATCH;
+        for (long i = 0; i < count; ++i) {
+            const std::size_t at = static_cast<std::size_t>(first + i - 1);
+            const int32_t mark = at < marks.size() ? marks[at].READ_CHK : 0;
+            batch[i].READ_CHK = mark == 0 ? 1 : mark;
         }
-        Fio_READ_INDEX100(G_USER_MST.USER_ID, cgi_FOLDER_NO, 1);
-        for (int i = 0; i < count; ++i) {
-            if (sREAD_INDEX100[i].READ_CHK == 0) sREAD_INDEX100[i].READ_CHK = 1;
-        }
-        Fio_READ_INDEX100(G_USER_MST.USER_ID, cgi_FOLDER_NO, 2);
+        write_mark_run(G_USER_MST.USER_ID, cgi_FOLDER_NO, first, batch, count);
     }
 }
