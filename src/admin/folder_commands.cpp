@@ -292,8 +292,14 @@ int run_folder_remove(const Invocation& call) {
         int result = Fio_TREE_DATA(removed_no, 3, 1);
         if (result == STORE_OK) result = remove_folder_directory(removed_no);
         // A later folder of the same number must not find the old read marks.
+        const std::string marks = "r" + std::to_string(removed_no) + ".idx";
         for (const std::string& user : users) {
-            if (result == STORE_OK) result = Fio_READ_INDEX100(user.c_str(), removed_no, 3);
+            char path[DATA_PATH_SIZE];
+            if (result != STORE_OK || !user_file_path(path, sizeof path, user.c_str(), marks.c_str()) ||
+                !file_exists(path)) {
+                continue;
+            }
+            result = Fio_READ_INDEX100(user.c_str(), removed_no, 3);
         }
         if (result != STORE_OK) return store_failure("removing folder " + std::to_string(removed_no), result);
     }

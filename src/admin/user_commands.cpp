@@ -132,19 +132,17 @@ int parse_group(const Invocation& call, const std::string& text, long* group) {
     return EXIT_DONE;
 }
 
-// Every folder number of the tree, in tree order.
-std::vector<long> all_folders() {
-    std::vector<long> folders;
-    for (long position = 1; Fio_TREE_DATA(position, 1, 2) == STORE_OK; ++position) {
-        folders.push_back(sTREE_DATA.FOLDER_NO);
-    }
-    return folders;
-}
-
 // Removes the user's or group's entry from every folder's access list; the
 // first failure (other than "no entry") ends it.
 int revoke_everywhere(const char* kind, const char* user_id, long group) {
-    for (long folder : all_folders()) {
+    for (long position = 1;; ++position) {
+        const int read = Fio_TREE_DATA(position, 1, 2);
+        if (read == STORE_NOT_FOUND) return STORE_OK;
+        if (read != STORE_OK) return read;
+        const long folder = sTREE_DATA.FOLDER_NO;
+        // Folders without a list (or without a directory) have nothing to take away.
+        char list[DATA_PATH_SIZE];
+        if (!folder_file_path(list, sizeof list, folder, "acl.mst") || !file_exists(list)) continue;
         std::memset(&sACL_MST, 0, sizeof sACL_MST);
         sACL_MST.FOLDER_NO = static_cast<int32_t>(folder);
         copy_field(sACL_MST.U_OR_G, kind);
@@ -153,7 +151,6 @@ int revoke_everywhere(const char* kind, const char* user_id, long group) {
         const int removed = Fio_ACL_MST(0, 3, 1);
         if (removed != STORE_OK && removed != STORE_NOTHING_TO_CHANGE) return removed;
     }
-    return STORE_OK;
 }
 
 }  // namespace
@@ -284,6 +281,8 @@ int run_group_remove(const Invocation& call) {
     int membership = STORE_OK;
     if (result == STORE_OK) {
         result = for_each_user_id([&](const char* user_id) {
+            char list[DATA_PATH_SIZE];
+            if (!user_file_path(list, sizeof list, user_id, "user_g.mst") || !file_exists(list)) return;
             std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
             copy_field(sUSER_GROUP_MST.USER_ID, user_id);
             const int left = Fio_USER_GROUP_MST(group, 3, 1);
