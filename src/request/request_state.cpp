@@ -67,11 +67,44 @@ void read_frame_parameters() {
     cgi_FOLDER_NO = std::strtol(folder_no, nullptr, 10);
 }
 
+namespace {
+
+// True when a browser would read the address as having a scheme other than
+// http or https (javascript:, data:, ...). Browsers skip leading blanks and
+// control bytes and drop tabs and line breaks anywhere, so the test does too.
+bool has_foreign_scheme(const char* address) {
+    const char* p = address;
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= 0x20) ++p;
+    char scheme[8];
+    std::size_t length = 0;
+    for (; *p != '\0'; ++p) {
+        const char c = *p;
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        if (c == '/' || c == '?' || c == '#') return false;
+        if (c == ':') {
+            scheme[length < sizeof scheme ? length : sizeof scheme - 1] = '\0';
+            return length > sizeof scheme - 1 ||
+                   (std::strcmp(scheme, "http") != 0 && std::strcmp(scheme, "https") != 0);
+        }
+        if (length < sizeof scheme) {
+            scheme[length] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+        ++length;
+    }
+    return false;
+}
+
+}  // namespace
+
 void folder_program(const TREE_DATA& folder, char* out, std::size_t out_size) {
     char name[sizeof folder.CGI_NAME];
     std::memcpy(name, folder.CGI_NAME, sizeof name);
     name[sizeof name - 1] = '\0';
     const int question = G_StrFind(name, "?");
     if (question > 0) name[question] = '\0';
+    // Every link and form of the folder's pages starts with this address: one
+    // that would run script (a damaged or hostile tree line) falls back to the
+    // board's own name.
+    if (has_foreign_scheme(name)) copy_field(name, sizeof name, "wbbs.cgi");
     copy_field(out, out_size, name);
 }

@@ -46,5 +46,6 @@ bool open_request();
 void read_frame_parameters();
 
 // The folder's program (its CGI_NAME up to the first "?") into out: the
-// address of the links and forms of that folder's pages.
+// address of the links and forms of that folder's pages; an address with a
+// scheme other than http or https gives "wbbs.cgi".
 void folder_program(const TREE_DATA& folder, char* out, std::size_t out_size);
