@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "store/data_paths.h"
 #include "store/line_file_engine.h"
@@ -155,31 +156,23 @@ int select_user_settings(const PersonalPaths& paths) {
     });
 }
 
-int store_user_settings(const PersonalPaths& paths) {
-    auto settings = user_settings(sUSER_MST);
-    std::array<std::string, USER_SETTING_COUNT> lines;
-    for (std::size_t i = 0; i < settings.size(); ++i) {
-        if (settings[i].number != nullptr) {
-            char digits[32];
-            std::snprintf(digits, sizeof digits, "%ld", *settings[i].number);
-            lines[i] = setting_line(settings[i].key, digits);
-        } else {
-            // Never read past the field, even if its terminator was overwritten.
-            const std::string text(settings[i].text, strnlen(settings[i].text, settings[i].width));
-            lines[i] = setting_line(settings[i].key, text.c_str());
-        }
-    }
-    std::array<bool, USER_SETTING_COUNT> stored{};
+struct NewSetting {
+    const char* key;
+    std::string line;
+};
+
+// One rewrite leaves the same file as an update-then-insert per key, in the
+// order given, but takes the lock once and changes all or nothing.
+int store_settings(const PersonalPaths& paths, const std::vector<NewSetting>& settings) {
+    std::vector<bool> stored(settings.size(), false);
     SettingLine setting;
-    // One rewrite leaves the same file as an update-then-insert per key, in
-    // the order of the table, but takes the lock once and changes all or nothing.
     return rewrite_lines(
         paths.lock, paths.data, PERSONAL_LINE_SIZE,
         [&](const char* line, LineOutput& out) {
             if (!setting.parse(line)) return LineVerdict::drop;
             for (std::size_t i = 0; i < settings.size(); ++i) {
                 if (!setting.has_key(settings[i].key)) continue;
-                out.write(lines[i].c_str());
+                out.write(settings[i].line.c_str());
                 stored[i] = true;
                 return LineVerdict::drop;
             }
@@ -187,10 +180,27 @@ int store_user_settings(const PersonalPaths& paths) {
         },
         [&](LineOutput& out) {
             for (std::size_t i = 0; i < settings.size(); ++i) {
-                if (!stored[i]) out.write(lines[i].c_str());
+                if (!stored[i]) out.write(settings[i].line.c_str());
             }
             return STORE_OK;
         });
+}
+
+int store_user_settings(const PersonalPaths& paths) {
+    auto settings = user_settings(sUSER_MST);
+    std::vector<NewSetting> lines;
+    for (const UserSetting& field : settings) {
+        if (field.number != nullptr) {
+            char digits[32];
+            std::snprintf(digits, sizeof digits, "%ld", *field.number);
+            lines.push_back({field.key, setting_line(field.key, digits)});
+        } else {
+            // Never read past the field, even if its terminator was overwritten.
+            const std::string text(field.text, strnlen(field.text, field.width));
+            lines.push_back({field.key, setting_line(field.key, text.c_str())});
+        }
+    }
+    return store_settings(paths, lines);
 }
 
 }  // namespace
@@ -215,6 +225,17 @@ int store_personal_setting(const char* in_user_id, const char* key, const char* 
     std::string text(value != nullptr ? value : "");
     if (Fio_PERSONAL_MST(in_user_id, 4, key, text.data(), text.size() + 1) == 0) return 0;
     return Fio_PERSONAL_MST(in_user_id, 2, key, text.data(), text.size() + 1);
+}
+
+int store_personal_settings(const char* in_user_id, const PersonalSetting* settings, std::size_t count) {
+    if (in_user_id == nullptr || in_user_id[0] == '\0' || settings == nullptr) return STORE_NOT_FOUND;
+    PersonalPaths paths;
+    if (!personal_paths(in_user_id, paths)) return STORE_NOT_FOUND;
+    std::vector<NewSetting> lines;
+    for (std::size_t i = 0; i < count; ++i) {
+        lines.push_back({settings[i].key, setting_line(settings[i].key, settings[i].value)});
+    }
+    return store_settings(paths, lines);
 }
 
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int sql_mode) {

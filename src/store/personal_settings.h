@@ -33,6 +33,15 @@ inline int Fio_PERSONAL_MST(const char* in_user_id, int sql_mode, const char* in
 // there was nothing to update. The result of the last call.
 int store_personal_setting(const char* in_user_id, const char* key, const char* value);
 
+// Several settings of one user in one rewrite of the file, so that all of
+// them are stored or none: lines of these keys are replaced in place, missing
+// keys appended in the order given. The result of the rewrite.
+struct PersonalSetting {
+    const char* key;
+    const char* value;
+};
+int store_personal_settings(const char* in_user_id, const PersonalSetting* settings, std::size_t count);
+
 // The eleven user-record settings of sUSER_MST (users.h).
 // 1: sets USER_DISP_DEF 5, MODE 1 and WRITE_MODE 1, then every setting the
 //    file holds; the other fields keep what they held.

@@ -37,12 +37,19 @@ struct Grant {
     std::string name;
 };
 
-std::vector<Grant> read_grants(long folder_no) {
+// The folder's entries; complete is false when the list could not be read
+// to its end (locked, unreadable).
+std::vector<Grant> read_grants(long folder_no, bool& complete) {
     std::vector<Grant> grants;
+    complete = true;
     for (long n = 1; n <= kMaxGrants; ++n) {
         std::memset(&sACL_MST, 0, sizeof sACL_MST);
         sACL_MST.FOLDER_NO = static_cast<int32_t>(folder_no);
-        if (Fio_ACL_MST(n, 1, 2) != 0) break;
+        const int result = Fio_ACL_MST(n, 1, 2);
+        if (result != STORE_OK) {
+            complete = result == STORE_NOT_FOUND;
+            break;
+        }
         Grant grant;
         grant.user = sACL_MST.U_OR_G[0] == 'U';
         grant.id = grant.user ? std::string(field_view(sACL_MST.USER_ID)) : std::to_string(sACL_MST.GROUP_ID);
@@ -114,9 +121,12 @@ void access_page(const TREE_DATA& folder, long level, const char* result, bool s
     emit(kThresholds, folder.ACCESS_LEVEL, folder.WRITE_LEVEL);
     emit("</P>\n");
 
-    const std::vector<Grant> grants = read_grants(folder.FOLDER_NO);
+    bool complete = true;
+    const std::vector<Grant> grants = read_grants(folder.FOLDER_NO, complete);
+    // A list that could not be read is not an empty one.
+    if (!complete) emit("<P><FONT COLOR=\"RED\"><B>%s</B></FONT></P>\n", lit(kGrantsUnread));
     if (grants.empty()) {
-        emit("<P>%s</P>\n", lit(kNoGrants));
+        if (complete) emit("<P>%s</P>\n", lit(kNoGrants));
     } else {
         emit("<TABLE BORDER ID=\"grants\">\n");
         emit("<TR>");

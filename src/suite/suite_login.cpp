@@ -6,6 +6,7 @@
 #include "request/request_state.h"
 #include "request/session.h"
 #include "screens/page_output.h"
+#include "store/line_file_engine.h"
 #include "store/session_keys.h"
 #include "store/users.h"
 #include "suite/suite.h"
@@ -45,8 +46,15 @@ void o_login_page(const char* note, const char* uid) {
 void o_LOGIN() {
     // The same login as the board's: an unknown user and a wrong password
     // are refused alike, and a new pair replaces the user's stored keys.
-    if (cgi_uid[0] == '\0' || G_LoginChk(cgi_uid, cgi_upw) == -1 || cgi_SKEY1[0] == '\0') {
+    const int login = cgi_uid[0] == '\0' ? -1 : G_LoginChk(cgi_uid, cgi_upw);
+    if (login == -1 || cgi_SKEY1[0] == '\0') {
         o_login_page(suite_text::kLoginRefused, cgi_uid);
+        return;
+    }
+    // A pair that could not be stored fails the very next request: the user
+    // is told so here instead of landing on an ended session.
+    if (login != STORE_OK) {
+        o_login_page(suite_text::kLoginNotStored, cgi_uid);
         return;
     }
     // Links carry the id in the spelling that names the user's directory.
@@ -61,6 +69,14 @@ void o_LOGIN() {
 void o_LOGOFF() {
     // Everyone on a shared account shares its one pair: forgetting it would
     // end the others' sessions too, so theirs is kept.
-    if (G_USER_MST.MODE != kSharedAccountMode) Fio_MST_SKEY(G_USER_MST.USER_ID, 3);
+    if (G_USER_MST.MODE != kSharedAccountMode) {
+        // A pair still stored keeps the session open to the next person at
+        // this browser: the user must not be told that they are out.
+        const int forgotten = Fio_MST_SKEY(G_USER_MST.USER_ID, 3);
+        if (forgotten != STORE_OK && forgotten != STORE_NOT_FOUND) {
+            G_ErrMessage(suite_text::kLogOff, suite_text::kStillLoggedOn);
+            return;
+        }
+    }
     o_login_page(suite_text::kLoggedOff, "");
 }

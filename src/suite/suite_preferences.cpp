@@ -2,6 +2,7 @@
 // password. Only personal accounts change them.
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -175,15 +176,19 @@ const char* store_preferences() {
         if (!fit_password(new_password)) return kBadPassword;
     }
 
-    int result = Fio_USER_MST(user_id, 1);
-    if (result == STORE_OK) {
-        copy_field(sUSER_MST.LANGUAGE, language);
-        sUSER_MST.BBS_FRAME_MODE = frames;
-        sUSER_MST.WRITE_MODE = compose;
-        sUSER_MST.USER_DISP_DEF = display;
-        result = Fio_USER_MST(user_id, 4);
-    }
-    if (result == STORE_OK) result = store_personal_setting(user_id, "UNREAD_LISTMODE", unread == 1 ? "1" : "0");
+    // Only the settings of this page, in one rewrite of the user's own file:
+    // storing the whole user record would rewrite the user list, which every
+    // other request then finds locked, and would put back a level or account
+    // kind read before an administrator changed it.
+    const std::string frames_text = std::to_string(frames);
+    const std::string compose_text = std::to_string(compose);
+    const std::string display_text = std::to_string(display);
+    const PersonalSetting settings[] = {
+        {"USER_DISP_DEF", display_text.c_str()},   {"WRITE_MODE", compose_text.c_str()},
+        {"BBS_FRAME_MODE", frames_text.c_str()},   {"LANGUAGE", language},
+        {"UNREAD_LISTMODE", unread == 1 ? "1" : "0"},
+    };
+    int result = store_personal_settings(user_id, settings, std::size(settings));
     if (result == STORE_OK && new_pass) {
         copy_field(sUSER_MST.USER_PASS, new_password);
         result = Fio_MST_PASSWORD(user_id, 4);

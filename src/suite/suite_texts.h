@@ -12,6 +12,8 @@ inline constexpr char kLoginButton[] = "Log in";
 inline constexpr char kLoginRefused[] = "The user ID or the password is incorrect.";
 inline constexpr char kSessionEnded[] = "Your session has ended. Please log in again.";
 inline constexpr char kLoggedOff[] = "You have logged off.";
+inline constexpr char kLoginNotStored[] = "The login could not be completed just now. Please try again.";
+inline constexpr char kStillLoggedOn[] = "You are still logged in: the log-off could not be stored. Please try again.";
 inline constexpr char kUnknownRequest[] = "This request is not known here.";
 
 inline constexpr char kWelcome[] = "Welcome";
@@ -35,6 +37,7 @@ inline constexpr char kLevel[] = "Level";
 inline constexpr char kKindUser[] = "User";
 inline constexpr char kKindGroup[] = "Group";
 inline constexpr char kNoGrants[] = "The folder grants nobody rights of their own.";
+inline constexpr char kGrantsUnread[] = "The access list cannot be read just now. Please try again.";
 inline constexpr char kLevelRead[] = "read";
 inline constexpr char kLevelWrite[] = "read and write";
 inline constexpr char kLevelAdministration[] = "folder administration";

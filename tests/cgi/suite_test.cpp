@@ -1,6 +1,7 @@
 // The suite's stand-in orva.cgi, run as the web server runs it, next to the
 // real wbbs.cgi that must accept what it hands out.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <string>
@@ -113,6 +114,19 @@ TEST_F(SuiteTest, LogOffForgetsThePairButNotTheOneOfASharedAccount) {
     EXPECT_NE(install.get("JOB=ROOM&FOLDER_NO=1&" + shared).out.find("FRM221SEL1"), std::string::npos);
 }
 
+TEST_F(SuiteTest, LogOffAndLoginThatCannotStoreTheKeysSaySo) {
+    const std::string session = login("taro", "secret");
+    // A directory where the key file's temporary copy goes: no rewrite of it can start.
+    install.write_data_file("user/taro/skey.mst.tmp/keep", "");
+    const CgiResult off = orva("JOB=LOGOFF&" + session);
+    EXPECT_EQ(off.out.find("You have logged off."), std::string::npos);
+    EXPECT_NE(off.out.find("You are still logged in"), std::string::npos) << off.out;
+
+    const CgiResult again = orva_post("JOB=LOGIN&uid=taro&upw=secret");
+    EXPECT_EQ(again.out.find("JOB=MAIN"), std::string::npos);
+    EXPECT_NE(again.out.find("The login could not be completed"), std::string::npos) << again.out;
+}
+
 TEST_F(SuiteTest, MainWindowHoldsTheTreeAndTheContentFrame) {
     const std::string session = login("taro", "secret");
     const CgiResult main = orva("JOB=MAIN&" + session);
@@ -195,6 +209,14 @@ TEST_F(SuiteTest, AccessListIsReadOnlyForWritersAndChangedByAdministrators) {
     EXPECT_NE(orva("JOB=FOLDER_ACCESS&FOLDER_NO=77&" + admin).out.find("does not exist"), std::string::npos);
 }
 
+TEST_F(SuiteTest, AccessListThatCannotBeReadIsNotShownAsEmpty) {
+    const std::string admin = login("boss", "chief");
+    install.write_data_file("1/acl.chk", "");  // a writer holds the list
+    const std::string page = orva("JOB=FOLDER_ACCESS&FOLDER_NO=1&" + admin).out;
+    EXPECT_NE(page.find("The access list cannot be read just now."), std::string::npos) << page;
+    EXPECT_EQ(page.find("grants nobody"), std::string::npos);
+}
+
 TEST_F(SuiteTest, PicturesAreSentFromTheirOwnDirectoriesOrABlankOne) {
     install.write_data_file("mimemap.txt", "gif,image/gif,\n");
     install.write_data_file("user/taro/taro.gif", "GIF89a-taro");
@@ -255,6 +277,21 @@ TEST_F(SuiteTest, PreferencesAreStoredAndReadByTheBoard) {
                   .out.find("shared account cannot"),
               std::string::npos);
     EXPECT_EQ(install.read_data_file("user/guest/personal.mst").find("BBS_FRAME_MODE,1"), std::string::npos);
+}
+
+TEST_F(SuiteTest, PreferencesAreStoredWithoutRewritingTheUserList) {
+    // While user.mst is rewritten every other request finds it locked, and the
+    // user record read beforehand would put back what an administrator changed.
+    const std::string session = login("taro", "secret");
+    const std::string users = install.data_dir() + "user.mst";
+    struct stat before {};
+    ASSERT_EQ(stat(users.c_str(), &before), 0);
+    const std::string save = "JOB=PREFSWR&" + session + "&BBS_FRAME_MODE=1&WRITE_MODE=2&USER_DISP_DEF=3";
+    EXPECT_NE(orva_post(save + "&LANGUAGE=&UNREAD_LISTMODE=1").out.find("Saved."), std::string::npos);
+    struct stat after {};
+    ASSERT_EQ(stat(users.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_NE(install.read_data_file("user/taro/personal.mst").find("BBS_FRAME_MODE,1\n"), std::string::npos);
 }
 
 }  // namespace
