@@ -26,7 +26,6 @@ namespace {
 
 constexpr long kSystemAdministratorLevel = 100;
 constexpr long kAdministrationLevel = 8;
-constexpr long kSharedAccountMode = 2;
 
 // Equal texts, compared over the whole stored password whatever the input, so
 // the time taken does not tell how many leading characters were right.

@@ -9,6 +9,10 @@
 #include <cstddef>
 #include <functional>
 
+// USER_MST.MODE: the kinds of account.
+constexpr long kPersonalAccountMode = 1;
+constexpr long kSharedAccountMode = 2;
+
 struct USER_MST {
     char USER_ID[22];      // login id, compared in ASCII upper case
     char USER_NAME[82];

@@ -13,12 +13,6 @@
 #include "suite/suite_texts.h"
 #include "util/bytes.h"
 
-namespace {
-
-constexpr long kSharedAccountMode = 2;
-
-}  // namespace
-
 void o_login_page(const char* note, const char* uid) {
     using namespace suite_text;
     G_header_printf("");

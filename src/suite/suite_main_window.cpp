@@ -9,6 +9,7 @@
 #include "request/page_frame.h"
 #include "request/request_state.h"
 #include "screens/page_output.h"
+#include "store/users.h"
 #include "suite/suite.h"
 #include "suite/suite_texts.h"
 
@@ -69,8 +70,11 @@ void o_TREE() {
     emit("</DIV>\n");
     emit("<HR>\n");
     if (any) {
-        emit("<A ID=\"unread_all\" HREF=\"%s\" TARGET=\"%s\">%s</A><BR>\n", board_link(first, "NRDETAILSALL"),
-             content_frame, lit(kUnreadAll));
+        // A shared account keeps no read marks: the board refuses it the list.
+        if (G_USER_MST.MODE != kSharedAccountMode) {
+            emit("<A ID=\"unread_all\" HREF=\"%s\" TARGET=\"%s\">%s</A><BR>\n",
+                 board_link(first, "NRDETAILSALL"), content_frame, lit(kUnreadAll));
+        }
         emit("<A ID=\"search_all\" HREF=\"%s\" TARGET=\"%s\">%s</A><BR>\n", board_link(first, "ALLSEARCH"),
              content_frame, lit(kSearchAll));
     }

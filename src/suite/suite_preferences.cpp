@@ -24,7 +24,6 @@ namespace {
 
 using namespace suite_text;
 
-constexpr long kPersonalAccountMode = 1;
 constexpr std::size_t kLongestPassword = 20;  // what the password file keeps
 
 struct Choice {

@@ -109,6 +109,10 @@ TEST_F(SuiteTest, LogOffForgetsThePairButNotTheOneOfASharedAccount) {
 
     const std::string shared = login("guest", "guest");
     ASSERT_FALSE(shared.empty());
+    // A shared account keeps no read marks: its tree offers no unread list.
+    const std::string tree = orva("JOB=TREE&" + shared).out;
+    EXPECT_NE(tree.find("ID=\"search_all\""), std::string::npos);
+    EXPECT_EQ(tree.find("ID=\"unread_all\""), std::string::npos);
     orva("JOB=LOGOFF&" + shared);
     EXPECT_EQ(login("guest", "guest"), shared);
     EXPECT_NE(install.get("JOB=ROOM&FOLDER_NO=1&" + shared).out.find("FRM221SEL1"), std::string::npos);
