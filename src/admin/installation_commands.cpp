@@ -128,6 +128,11 @@ int run_init(const Invocation& call) {
     for (const std::string& setting : args.values("set")) {
         const std::size_t equals = setting.find('=');
         if (!problem.empty()) break;
+        if (setting.substr(0, equals) == "DATA_FILE_PATH") {
+            // Only DATA_DIR is made absolute, given its '/' and created.
+            problem = "the data directory is DATA_DIR, not --set DATA_FILE_PATH";
+            break;
+        }
         problem = equals == std::string::npos ? "--set takes KEY=VALUE, not '" + setting + "'"
                                               : set_key(setting.substr(0, equals), setting.substr(equals + 1));
     }
@@ -212,6 +217,9 @@ int run_apply(const Invocation& call) {
     }
     const int opened = open_installation(call);
     if (opened != EXIT_DONE) return opened;
+    if (check_installation_against_store(description.c_str(), &error) != 0) {
+        return usage_error(call.command, source_name + ", " + error);
+    }
     if (build_installation(description.c_str(), &error) == 0) return EXIT_DONE;
     std::fprintf(stderr, "wbbs-admin apply: %s, %s\n", source_name.c_str(), error.c_str());
     return EXIT_PROBLEMS;

@@ -1,5 +1,7 @@
 #include "store/installation_builder.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -296,6 +299,124 @@ int read_items(const char* description, std::vector<std::pair<int, Item>>& items
 int check_installation(const char* description, std::string* error) {
     std::vector<std::pair<int, Item>> items;
     return read_items(description, items, error);
+}
+
+namespace {
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// A select would create a missing list file (or fail in a missing directory).
+bool list_exists(char* path) {
+    yen_to_sura(path);
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+// What the description adds, on top of what the data directory holds.
+class Known {
+public:
+    std::string user(const std::string& id) {
+        const auto added = users_.find(upper(id));
+        if (added != users_.end()) return added->second == id ? "" : "user " + id + " is written " + added->second;
+        if (Fio_USER_MST(id.c_str(), 1) != 0) return "there is no user " + id;
+        // Its directory is named as the user list spells it.
+        if (id != sUSER_MST.USER_ID) return "user " + id + " is written " + sUSER_MST.USER_ID;
+        return "";
+    }
+    bool group(long no) { return groups_.count(no) != 0 || Fio_GROUP_MST(no, 1, 1) == 0; }
+    bool folder(long no) { return folders_.count(no) != 0 || Fio_TREE_DATA(no, 1, 1) == 0; }
+
+    // Empty when the item neither clashes with what is there nor names what is not.
+    std::string problem(const Item& item) {
+        const std::string& kind = item.words[0];
+        const std::string& first = item.words[1];
+        if (kind == "folder") {
+            const long no = word_number(item, 1);
+            if (folder(no)) return "folder " + first + " exists";
+            folders_.insert(no);
+        } else if (kind == "user") {
+            if (users_.count(upper(first)) != 0 || Fio_USER_MST(first.c_str(), 1) == 0) {
+                return "user " + first + " exists";
+            }
+            const long primary = number(item, "group", 0);
+            if (primary != 0 && !group(primary)) return "there is no group " + std::to_string(primary);
+            users_[upper(first)] = first;
+        } else if (kind == "group") {
+            const long no = word_number(item, 1);
+            if (group(no)) return "group " + first + " exists";
+            groups_.insert(no);
+        } else if (kind == "member") {
+            const std::string missing = user(first);
+            if (!missing.empty()) return missing;
+            const long no = word_number(item, 2);
+            if (!group(no)) return "there is no group " + item.words[2];
+            if (!members_.insert(first + "," + item.words[2]).second) {
+                return first + " is already in group " + item.words[2];
+            }
+            char path[DATA_PATH_SIZE];
+            std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);
+            copy_field(sUSER_GROUP_MST.USER_ID, first.c_str());
+            if (user_file_path(path, sizeof path, first.c_str(), "user_g.mst") && list_exists(path) &&
+                Fio_USER_GROUP_MST(no, 1, 1) == 0) {
+                return first + " is already in group " + item.words[2];
+            }
+        } else if (kind == "grant") {
+            const long no = word_number(item, 1);
+            if (!folder(no)) return "there is no folder " + first;
+            const bool for_user = item.words[2] == "user";
+            if (for_user) {
+                const std::string missing = user(item.words[3]);
+                if (!missing.empty()) return missing;
+            } else if (!group(word_number(item, 3))) {
+                return "there is no group " + item.words[3];
+            }
+            const std::string who = for_user ? upper(item.words[3]) : item.words[3];
+            const std::string key = first + "," + item.words[2] + "," + who;
+            if (!grants_.insert(key).second) return "folder " + first + " has that grant already";
+            char path[DATA_PATH_SIZE];
+            std::memset(&sACL_MST, 0, sizeof sACL_MST);
+            sACL_MST.FOLDER_NO = static_cast<int32_t>(no);
+            copy_field(sACL_MST.U_OR_G, for_user ? "U" : "G");
+            if (for_user) copy_field(sACL_MST.USER_ID, item.words[3].c_str());
+            sACL_MST.GROUP_ID = for_user ? 0 : static_cast<int32_t>(word_number(item, 3));
+            if (folder_file_path(path, sizeof path, no, "acl.mst") && list_exists(path) && Fio_ACL_MST(0, 1, 1) == 0) {
+                return "folder " + first + " has that grant already";
+            }
+        } else if (kind == "setting") {
+            if (!folder(word_number(item, 1))) return "there is no folder " + first;
+        } else if (kind == "personal") {
+            return user(first);
+        }
+        return "";
+    }
+
+private:
+    std::map<std::string, std::string> users_;  // upper case -> as written
+    std::set<long> groups_;
+    std::set<long> folders_;
+    std::set<std::string> members_;
+    std::set<std::string> grants_;
+};
+
+}  // namespace
+
+int check_installation_against_store(const char* description, std::string* error) {
+    std::vector<std::pair<int, Item>> items;
+    if (read_items(description, items, error) != 0) return -1;
+    Known known;
+    for (const auto& [number, item] : items) {
+        const std::string problem = known.problem(item);
+        if (!problem.empty()) {
+            if (error != nullptr) *error = "line " + std::to_string(number) + ": " + problem;
+            return -1;
+        }
+    }
+    return 0;
 }
 
 int build_installation(const char* description, std::string* error) {

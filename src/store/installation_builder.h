@@ -30,3 +30,10 @@ int build_installation(const char* description, std::string* error);
 // Only the check that build_installation makes before its first write:
 // 0 when the description can be written, -1 (with the reason) when not.
 int check_installation(const char* description, std::string* error);
+
+// Checks the description against the data directory as well (run after
+// SYSINFO is read): 0 when no item adds a folder, user, group, membership or
+// grant that is already there or earlier in the description, and every item
+// names only folders, users and groups that are there or come earlier; -1
+// (with the reason) when not. Only selects are made, on files that exist.
+int check_installation_against_store(const char* description, std::string* error);

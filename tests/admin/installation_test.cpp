@@ -43,6 +43,7 @@ TEST_F(AdminInstallationTest, WrongArgumentsExitTwoAndChangeNothing) {
         {"init", install.data_dir()},  // orva.ini exists, no --force
         {"init", install.data_dir(), "--force", "--set", "NO_SUCH_KEY=1"},
         {"init", install.data_dir(), "--force", "--set", "ROWS=many"},
+        {"init", install.data_dir(), "--force", "--set", "DATA_FILE_PATH=elsewhere"},
         {"init", install.data_dir(), "--force", "--site-id", "a,b"},
         {"init", install.data_dir() + "tree.mst", "--force"},  // not a directory
         {"init"},
@@ -72,11 +73,27 @@ TEST_F(AdminInstallationTest, WrongArgumentsExitTwoAndChangeNothing) {
     EXPECT_EQ(snapshot(install), before);
 }
 
-TEST_F(AdminInstallationTest, AFailedStoreCallExitsOneAndNamesTheItem) {
-    admin_ok(install, {"apply", "-"}, "user taro password=x\n");
-    const AdminResult again = run_admin(install, {"apply", "-"}, "group 5 name=Sales\nuser taro password=y\n");
-    EXPECT_EQ(again.status, 1);
-    EXPECT_NE(again.err.find("line 2 (user taro): store result -3"), std::string::npos) << again.err;
+TEST_F(AdminInstallationTest, ADescriptionThatClashesWithTheInstallationWritesNothing) {
+    admin_ok(install, {"apply", "-"}, "user taro password=x\nfolder 1 name=One\n");
+    const std::string before = snapshot(install);
+    const std::vector<std::pair<std::string, std::string>> clashes = {
+        {"group 5 name=Sales\nuser TARO password=y\n", "line 2: user TARO exists"},
+        {"group 5 name=Sales\nfolder 1 name=Again\n", "line 2: folder 1 exists"},
+        {"group 5 name=Sales\ngroup 5 name=Twice\n", "line 2: group 5 exists"},
+        {"group 5 name=Sales\nmember jiro 5\n", "line 2: there is no user jiro"},
+        {"member taro 5\n", "line 1: there is no group 5"},
+        {"group 5 name=Sales\ngrant 2 group 5 3\n", "line 2: there is no folder 2"},
+        {"grant 1 user taro 3\ngrant 1 user taro 5\n", "line 2: folder 1 has that grant already"},
+        {"group 5 name=Sales\nsetting 2 ATTACH_MAX 1\n", "line 2: there is no folder 2"},
+    };
+    for (const auto& [description, reason] : clashes) {
+        const AdminResult result = run_admin(install, {"apply", "-"}, description);
+        EXPECT_EQ(result.status, 2) << description;
+        EXPECT_NE(result.err.find(reason), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(snapshot(install), before);
+    // Items may name what earlier items of the same description add.
+    admin_ok(install, {"apply", "-"}, "group 5 name=Sales\nuser jiro group=5\nmember jiro 5\ngrant 1 group 5 3\n");
 }
 
 TEST_F(AdminInstallationTest, HelpNamesTheCommands) {
