@@ -11,6 +11,7 @@
 #include "config/sysinfo.h"
 #include "store/access_lists.h"
 #include "store/data_paths.h"
+#include "store/file_primitives.h"
 #include "store/folder_tree.h"
 #include "store/line_file_engine.h"
 #include "store/personal_settings.h"
@@ -176,7 +177,16 @@ int run_user_add(const Invocation& call) {
     sUSER_MST.MODE = 1;
     sUSER_MST.WRITE_MODE = 1;
     std::string password;
-    const std::string wrong = apply_user_options(call, args, &password);
+    std::string wrong = apply_user_options(call, args, &password);
+    char directory[DATA_PATH_SIZE];
+    if (wrong.empty() && user_file_path(directory, sizeof directory, id.c_str(), "")) {
+        // Files left there (a password, marks, groups) would become the new user's.
+        yen_to_sura(directory);
+        std::error_code ignored;
+        if (std::filesystem::exists(directory, ignored) && !std::filesystem::is_empty(directory, ignored)) {
+            wrong = std::string("the directory ") + directory + " already holds files; remove it first";
+        }
+    }
     if (!wrong.empty()) return usage_error(call.command, wrong);
     const USER_MST user = sUSER_MST;
 
@@ -281,6 +291,14 @@ int run_group_remove(const Invocation& call) {
     int membership = STORE_OK;
     if (result == STORE_OK) {
         result = for_each_user_id([&](const char* user_id) {
+            // A primary group counts as membership: a later group of the same
+            // number must not take these users in.
+            int primary = Fio_USER_MST(user_id, 1);
+            if (primary == STORE_OK && sUSER_MST.P_GROUP == group) {
+                sUSER_MST.P_GROUP = 0;
+                primary = Fio_USER_MST(user_id, 4);
+            }
+            if (primary != STORE_OK && membership == STORE_OK) membership = primary;
             char list[DATA_PATH_SIZE];
             if (!user_file_path(list, sizeof list, user_id, "user_g.mst") || !file_exists(list)) return;
             std::memset(&sUSER_GROUP_MST, 0, sizeof sUSER_GROUP_MST);

@@ -420,6 +420,18 @@ private:
         for (const auto& [number, when] : directories) {
             if (number <= limit) count = std::max(count, number);
         }
+        // Numbers past a cut bbs1.idx that two of the other files agree on (a
+        // listed message is in both files of its pair): a number given out
+        // again would inherit the old message's read marks.
+        std::map<int32_t, int> files_holding;
+        for (int n = 2; n <= 5; ++n) {
+            std::map<int32_t, bool> in_this;
+            for (const BBS_IDX& r : files_[n].records) in_this[r.SEL_NO] = true;
+            for (const auto& [number, present] : in_this) ++files_holding[number];
+        }
+        for (const auto& [number, files] : files_holding) {
+            if (files >= 2 && number <= limit) count = std::max(count, static_cast<long>(number));
+        }
         all_.resize(static_cast<std::size_t>(count));
         for (int32_t k = 1; k <= count; ++k) {
             BBS_IDX& r = all_[static_cast<std::size_t>(k - 1)];

@@ -136,15 +136,22 @@ TEST_F(AdminCommandsTest, RemovedUsersAndFoldersLeaveNothingBehind) {
     EXPECT_EQ(header("taro", "secret", 3).find("<B>Other</B>"), std::string::npos);
 
     admin_ok(install, {"user", "add", "hana", "--password", "pw"});
+    admin_ok(install, {"user", "add", "ken", "--password", "pw", "--group", "5"});
     admin_ok(install, {"member", "add", "hana", "5"});
     admin_ok(install, {"grant", "3", "group", "5", "2"});
     admin_ok(install, {"group", "remove", "5"});
     EXPECT_EQ(install.read_data_file("group.mst"), "");
     EXPECT_EQ(install.read_data_file("user/hana/user_g.mst"), "");
     EXPECT_EQ(install.read_data_file("3/acl.mst"), "");
+    // A new group of the same number does not take in the old group's users.
+    admin_ok(install, {"group", "add", "5", "Other"});
+    admin_ok(install, {"grant", "3", "group", "5", "2"});
+    admin_ok(install, {"folder", "set", "3", "--access", "50", "--write", "50"});
+    EXPECT_FALSE(enters("ken", "pw", 3, "Other"));
 }
 
 TEST_F(AdminCommandsTest, WrongArgumentsExitTwoAndChangeNothing) {
+    install.write_data_file("user/left/password.mst", "00");
     const std::string before = snapshot(install);
     const std::vector<std::vector<std::string>> wrong = {
         {"user", "add", "taro"},                       // exists
@@ -158,6 +165,7 @@ TEST_F(AdminCommandsTest, WrongArgumentsExitTwoAndChangeNothing) {
         {"user", "add", "jiro", "--display", "6"},
         {"user", "add", "jiro", "--name", "a\nb"},
         {"user", "add", "jiro", "--password"},
+        {"user", "add", "left"},  // a directory with a password file
         {"user", "set", "nobody", "--level", "3"},
         {"user", "set", "taro", "--level", "3", "--frames", "4"},  // one bad option: the good one waits too
         {"user", "remove", "nobody"},
@@ -224,6 +232,16 @@ TEST_F(AdminCommandsTest, CheckReportsADamagedIndexAndRebuildMakesItClean) {
     EXPECT_EQ(admin_ok(install, {"check", "1"}), "1 folder checked, 0 with problems\n");
     std::memcpy(&record, install.read_data_file("1/bbs4.idx").data() + sizeof record, sizeof record);
     EXPECT_EQ(record.UP_NO, 1);
+}
+
+TEST_F(AdminCommandsTest, RebuildKeepsMessagesPastACutMasterFile) {
+    post_three();
+    const std::string master = install.read_data_file("1/bbs1.idx");
+    install.write_data_file("1/bbs1.idx", master.substr(0, 2 * sizeof(BBS_IDX)));
+    EXPECT_EQ(run_admin(install, {"check", "1"}).status, 1);
+    const std::string rebuilt = admin_ok(install, {"rebuild", "1"});
+    EXPECT_NE(rebuilt.find("folder 1: 3 messages, 3 listed in 2 threads"), std::string::npos) << rebuilt;
+    EXPECT_TRUE(install.read_data_file("1/bbs1.idx") == master);
 }
 
 TEST_F(AdminCommandsTest, SweepDeletesExpiredMessagesAtOnce) {
