@@ -28,19 +28,22 @@ int test_lock(char* path) {
 
 enum class Take { created, unguarded, busy };
 
+// One exclusive create: of two processes racing for a free lock, one wins.
+Take try_take(char* path) {
+    const int fh = Cu_b_create_new(path);
+    if (fh >= 0) {
+        Cu_b_close(fh);
+        return Take::created;
+    }
+    // Unless the file is there, nothing holds the lock: the directory itself is
+    // unusable, which the data file's open reports to the caller.
+    return errno == EEXIST ? Take::busy : Take::unguarded;
+}
+
 Take take_lock(char* path) {
     for (int i = 0; i < LOCK_TRIES; ++i) {
-        // One exclusive create: of two processes racing for a free lock, one wins.
-        const int fh = Cu_b_create_new(path);
-        if (fh >= 0) {
-            Cu_b_close(fh);
-            return Take::created;
-        }
-        if (errno != EEXIST) {
-            // Nothing holds the lock; the directory itself is unusable, which the
-            // data file's open reports to the caller.
-            return Take::unguarded;
-        }
+        const Take take = try_take(path);
+        if (take != Take::busy) return take;
         clock_sleep(LOCK_TAKE_WAIT_SECONDS);
     }
     return Take::busy;
@@ -75,9 +78,15 @@ int Fio_xor_control(char* chkfilename, int mode) {
 
 FileLock::FileLock(const char* chkfilename) {
     copy_field(path_, chkfilename);
-    // The test has swept a stale lock already: the take follows at once.
-    if (Fio_xor_control(path_, 0) == LOCK_BUSY) return;
-    const Take take = take_lock(path_);
+    // A free lock, the common case, is taken by the create alone. Only a lock
+    // file that is there already goes through the test, which sweeps a stale
+    // one away (the take then follows at once) and finds a held one busy
+    // without waiting.
+    Take take = try_take(path_);
+    if (take == Take::busy) {
+        if (Fio_xor_control(path_, 0) == LOCK_BUSY) return;
+        take = take_lock(path_);
+    }
     held_ = take != Take::busy;
     created_ = take == Take::created;
 }
