@@ -1,6 +1,7 @@
 #include "bench/bench_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -99,6 +100,19 @@ void lay_program_files(const Installation& inst) {
     write_text(inst.install_dir + "/wbbs.lng", read_text(WBBS_LNG_PATH));
 }
 
+void store_session_keys(const char* user) {
+    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
+    sMST_SKEY.SKEY1 = kKey1;
+    sMST_SKEY.SKEY2 = kKey2;
+    copy_field(sMST_SKEY.USER_ID, user);
+    copy_field(sMST_SKEY.REMOTE_ADDR, "192.0.2.10");
+    if (Fio_MST_SKEY(user, 2) != 0) fail(std::string("session keys of ") + user + " could not be stored");
+}
+
+std::string session_query(const char* user) {
+    return "uid=" + std::string(user) + "&SKEY1=" + std::to_string(kKey1) + "&SKEY2=" + std::to_string(kKey2);
+}
+
 namespace {
 
 std::string stamp_of(long messages) {
@@ -107,10 +121,10 @@ std::string stamp_of(long messages) {
 
 // The record a post of message n carries before the store fills in its
 // number, thread fields and date.
-BBS_IDX message_fields(int32_t parent, long n) {
+BBS_IDX message_fields(int32_t parent, long n, long folder_no = kFolder) {
     BBS_IDX r;
     std::memset(&r, 0, sizeof r);
-    r.FOLDER_NO = kFolder;
+    r.FOLDER_NO = static_cast<int32_t>(folder_no);
     r.SEL_NO = parent;
     r.WRITE_PRIORITY = n % 11 == 0 ? 1 : 0;
     r.ADD_FILE = n % 13 == 0 ? 1 : 0;
@@ -182,7 +196,8 @@ void put_records(const std::string& path, const std::vector<BBS_IDX>& records) {
 // The five files as the posts of the plan leave them, written at once: a
 // post rewrites the latest-first files, so posting 100,000 messages one by one
 // takes hours on a small machine. Checked against real posts (verify_writer).
-void write_index_files(const std::vector<int32_t>& parent, const std::string& folder_dir) {
+void write_index_files(const std::vector<int32_t>& parent, const std::string& folder_dir,
+                       long folder_no = kFolder) {
     const long messages = static_cast<long>(parent.size()) - 1;
     std::vector<BBS_IDX> all(static_cast<std::size_t>(messages));
     std::vector<std::vector<int32_t>> replies(static_cast<std::size_t>(messages) + 1);
@@ -191,7 +206,7 @@ void write_index_files(const std::vector<int32_t>& parent, const std::string& fo
     Tm_set_date(date);
     for (long n = 1; n <= messages; ++n) {
         const int32_t p = parent[static_cast<std::size_t>(n)];
-        BBS_IDX r = message_fields(p, n);
+        BBS_IDX r = message_fields(p, n, folder_no);
         r.SEL_NO = static_cast<int32_t>(n);
         r.UP_NO = p;
         r.BBS_G_NO = p > 0 ? all[static_cast<std::size_t>(p - 1)].BBS_G_NO : r.SEL_NO;
@@ -261,12 +276,7 @@ void build_base(const std::string& data_dir) {
     const std::string description = std::string("folder 1 name=\"Bench folder\" access=1 write=2\n") +
                                     "user " + kUser + " password=secret level=10 mode=1\n";
     if (build_installation(description.c_str(), &error) != 0) fail("installation: " + error);
-    std::memset(&sMST_SKEY, 0, sizeof sMST_SKEY);
-    sMST_SKEY.SKEY1 = kKey1;
-    sMST_SKEY.SKEY2 = kKey2;
-    copy_field(sMST_SKEY.USER_ID, kUser);
-    copy_field(sMST_SKEY.REMOTE_ADDR, "192.0.2.10");
-    if (Fio_MST_SKEY(kUser, 2) != 0) fail("session keys could not be stored");
+    store_session_keys(kUser);
 }
 
 void check_folder(const std::string& where) {
@@ -324,6 +334,10 @@ void build_data(const FolderCache& options, const Installation& inst) {
 
 }  // namespace
 
+void write_planned_folder(long folder_no, long messages, const std::string& data_dir) {
+    write_index_files(plan_messages(messages), data_dir + std::to_string(folder_no) + "/", folder_no);
+}
+
 Installation prepare(const FolderCache& options, long messages) {
     Installation inst;
     inst.messages = messages;
@@ -345,6 +359,19 @@ Installation prepare(const FolderCache& options, long messages) {
     return inst;
 }
 
+Installation scratch_copy(const Installation& inst, const std::string& name) {
+    Installation copy = inst;
+    copy.root = inst.root + "-" + name;
+    copy.install_dir = copy.root + "/www";
+    copy.data_dir = copy.root + "/data/";
+    std::error_code ignored;
+    fs::remove_all(copy.root, ignored);
+    fs::create_directories(copy.install_dir);
+    fs::copy(inst.data_dir, copy.data_dir, fs::copy_options::recursive);
+    lay_program_files(copy);
+    copy_field(SYSINFO.DATA_FILE_PATH, copy.data_dir.c_str());
+    return copy;
+}
 
 Case get_case(std::string label, std::string program, std::string dir, std::string query) {
     Case c;
@@ -411,8 +438,11 @@ double run_once(Case& c) {
     while ((got = read(out[0], buffer, sizeof buffer)) > 0) page.append(buffer, static_cast<std::size_t>(got));
     close(out[0]);
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
     const double took = now_ms() - started;
+    c.cpu_ms = (static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_stime.tv_sec)) * 1e3 +
+               (static_cast<double>(usage.ru_utime.tv_usec) + static_cast<double>(usage.ru_stime.tv_usec)) / 1e3;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++c.failures;
     c.bytes = page.size();
     c.page = std::move(page);
@@ -424,6 +454,17 @@ double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t mid = values.size() / 2;
     return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+std::vector<long> number_list(const char* text) {
+    std::vector<long> out;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        const long n = std::atol(item.c_str());
+        if (n > 0) out.push_back(n);
+    }
+    return out;
 }
 
 }  // namespace bench

@@ -43,6 +43,17 @@ std::string config_text(const std::string& data_dir);
 Installation prepare(const FolderCache& folders, long messages);
 // The installation's program files (orva.ini, wbbs.lng), written anew.
 void lay_program_files(const Installation& inst);
+// A copy of an installation that requests may change (under <root>-<name>);
+// the store is left pointing at it.
+Installation scratch_copy(const Installation& inst, const std::string& name);
+
+// Session keys kKey1 and kKey2 for the user, and the query fields that use them.
+void store_session_keys(const char* user);
+std::string session_query(const char* user);
+// The five index files of folder_no with `messages` messages of the same plan
+// as the cached folders, written at once into data_dir (the folder directory
+// must exist). No bodies.
+void write_planned_folder(long folder_no, long messages, const std::string& data_dir);
 
 // One request and what it gave.
 struct Case {
@@ -51,6 +62,7 @@ struct Case {
     std::string dir;
     std::string query;
     std::vector<double> times;
+    double cpu_ms = 0;  // user and system time of the last run's process
     std::size_t bytes = 0;
     int failures = 0;
     std::string page;  // the last output
@@ -67,5 +79,7 @@ Case get_case(std::string label, std::string program, std::string dir, std::stri
 // awaits its exit; the time covers all of it.
 double run_once(Case& c);
 double median(std::vector<double> values);
+// "1000,100000" as numbers; what is not a positive number is left out.
+std::vector<long> number_list(const char* text);
 
 }  // namespace bench

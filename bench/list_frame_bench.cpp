@@ -29,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -115,13 +114,7 @@ Options parse(int argc, char** argv) {
         if (arg == "--runs" && has_value) {
             options.runs = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--sizes" && has_value) {
-            options.sizes.clear();
-            std::stringstream list(argv[++i]);
-            std::string item;
-            while (std::getline(list, item, ',')) {
-                const long n = std::atol(item.c_str());
-                if (n > 0) options.sizes.push_back(n);
-            }
+            options.sizes = number_list(argv[++i]);
         } else if (arg == "--cache" && has_value) {
             options.folders.cache = argv[++i];
         } else if (arg == "--rebuild") {
