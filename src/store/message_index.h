@@ -95,9 +95,10 @@ long Fio_BBS_IDX_MAXCOUNT(long folder_no, int access_mode);
 // Every record of index file access_mode (1 to 5) in file order, with its
 // 0-based position, handed to visit until it returns false: the walk of a
 // whole folder (search, unread list). The file is read from its start in
-// blocks of about 128 KB; the lock is tested once, before the first read, and
-// visit may call any other store operation. 0; -1 bad access_mode; -2 the file
-// cannot be opened or a read fails (the records before it were visited); -9.
+// blocks of about 128 KB, the lock tested before each block, and visit may
+// call any other store operation. 0; -1 bad access_mode; -2 the file cannot be
+// opened or a read fails; -9 the lock is held (at the start or before a later
+// block). After -2 or -9 the records before the failure were visited.
 int scan_message_index(long folder_no, int access_mode,
                        const std::function<bool(long k, const BBS_IDX& record)>& visit);
 

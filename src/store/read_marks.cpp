@@ -218,12 +218,15 @@ int read_all_marks(const char* in_user_id, long in_folder_no, std::vector<READ_I
     marks.clear();
     MarkPaths paths;
     if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
-    return scan_record_blocks(paths.lock, paths.data, MARK_SIZE, MARK_BLOCK_BYTES,
-                              [&](long, const void* records, long count) {
-                                  const READ_INDEX* block = static_cast<const READ_INDEX*>(records);
-                                  marks.insert(marks.end(), block, block + count);
-                                  return true;
-                              });
+    const int result = scan_record_blocks(paths.lock, paths.data, MARK_SIZE, MARK_BLOCK_BYTES,
+                                          [&](long, const void* records, long count) {
+                                              const READ_INDEX* block = static_cast<const READ_INDEX*>(records);
+                                              marks.insert(marks.end(), block, block + count);
+                                              return true;
+                                          });
+    // A lock taken part way: the first blocks alone are no answer.
+    if (result == STORE_LOCK_BUSY) marks.clear();
+    return result;
 }
 
 int write_mark_run(const char* in_user_id, long in_folder_no, long first_sel_no, const READ_INDEX* marks,

@@ -117,14 +117,17 @@ constexpr long kBlockRecords = 256;
 // is sized to them: a file of one record (a session key) costs one read into a
 // small buffer, not a large cleared buffer and a second read to find the end.
 // An empty file still gets its read, so that a file that cannot be read is not
-// taken for empty.
-template <class VisitBlock>
-bool for_each_block(const RecordFile& file, std::size_t record_size, long block_limit, VisitBlock visit) {
+// taken for empty. may_read is asked before every read but the first; false
+// ends the scan there.
+template <class VisitBlock, class MayRead>
+bool for_each_block(const RecordFile& file, std::size_t record_size, long block_limit, VisitBlock visit,
+                    MayRead may_read) {
     const long records = file.count(record_size);
     const long block_records = records < 1 ? 1 : records < block_limit ? records : block_limit;
     // Not value-initialised: only what a read filled is visited.
     std::unique_ptr<char[]> block(new char[static_cast<std::size_t>(block_records) * record_size]);
     for (long k = 0;;) {
+        if (k > 0 && !may_read()) return true;
         const long wanted = records > k && records - k < block_records ? records - k : block_records;
         const long got = file.read_block(k, block.get(), wanted, record_size);
         if (got < 0) return false;
@@ -137,12 +140,15 @@ bool for_each_block(const RecordFile& file, std::size_t record_size, long block_
 // The same, one record at a time.
 template <class Visit>
 bool for_each_record(const RecordFile& file, std::size_t record_size, Visit visit) {
-    return for_each_block(file, record_size, kBlockRecords, [&](long first, char* records, long count) {
-        for (long i = 0; i < count; ++i) {
-            if (!visit(first + i, records + static_cast<std::size_t>(i) * record_size)) return false;
-        }
-        return true;
-    });
+    return for_each_block(
+        file, record_size, kBlockRecords,
+        [&](long first, char* records, long count) {
+            for (long i = 0; i < count; ++i) {
+                if (!visit(first + i, records + static_cast<std::size_t>(i) * record_size)) return false;
+            }
+            return true;
+        },
+        [] { return true; });
 }
 
 }  // namespace
@@ -163,10 +169,16 @@ int scan_record_blocks(const char* lock_path, const char* data_path, std::size_t
     RecordFile file;
     if (!file.open(data_path, true)) return STORE_CANNOT_OPEN;
     const long block_limit = block_bytes / record_size > 0 ? static_cast<long>(block_bytes / record_size) : 1;
-    return for_each_block(file, record_size, block_limit,
-                          [&](long first, const char* records, long count) { return visit(first, records, count); })
-               ? STORE_OK
-               : STORE_CANNOT_OPEN;
+    // A walk lasts as long as its visits (a search reads a body per record):
+    // a writer may take the lock meanwhile, and a reader does not read while
+    // it is held, so every later block is read only after a test of its own.
+    bool busy = false;
+    const bool read = for_each_block(
+        file, record_size, block_limit,
+        [&](long first, const char* records, long count) { return visit(first, records, count); },
+        [&] { return !(busy = lock_is_busy(lock_path)); });
+    if (busy) return STORE_LOCK_BUSY;
+    return read ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
 RecordOutput::RecordOutput(RecordFile& file, std::size_t record_size)

@@ -49,8 +49,8 @@ int scan_records(const char* lock_path, const char* data_path, std::size_t recor
 // The same select for long files: the records are handed over a block at a
 // time (first: the 0-based position of the block's first record), read with
 // one call per block of about block_bytes (at least one record), so that a
-// walk over a whole large file costs a few calls. The lock is tested once,
-// before the first read.
+// walk over a whole large file costs a few calls. The lock is tested before
+// each block is read: -9 when it is held then, the records before it visited.
 int scan_record_blocks(const char* lock_path, const char* data_path, std::size_t record_size,
                        std::size_t block_bytes,
                        const std::function<bool(long first, const void* records, long count)>& visit);

@@ -137,4 +137,21 @@ TEST_F(RecordFileEngineTest, LargeFilesRewriteAcrossBlocks) {
     EXPECT_EQ(after.back().key, -1);
 }
 
+// A writer that takes the lock while a long walk visits its first block: the
+// walk reads no further block while the lock is held.
+TEST_F(RecordFileEngineTest, BlockWalkReadsNoBlockWhileAWriterHoldsTheLock) {
+    std::vector<Pair> pairs;
+    for (int i = 0; i < 10; ++i) pairs.push_back({i, i});
+    put(pairs);
+    std::vector<long> firsts;
+    const int got = scan_record_blocks(lock.c_str(), data.c_str(), sizeof(Pair), 4 * sizeof(Pair),
+                                       [&](long first, const void*, long) {
+                                           firsts.push_back(first);
+                                           write_file(lock, "");
+                                           return true;
+                                       });
+    EXPECT_EQ(got, STORE_LOCK_BUSY);
+    EXPECT_EQ(firsts, (std::vector<long>{0}));
+}
+
 }  // namespace
