@@ -55,7 +55,7 @@ int Fio_READ_INDEX_MAXCOUNT(const char* in_user_id, long in_folder_no);
 int Fio_READ_INDEX_COUNT(const char* in_user_id, long in_folder_no);
 
 // Every mark of the file into marks (mark n at [n - 1]), read in blocks of
-// about 128 KB, the lock tested before each: the walks over a whole folder.
+// about 64 KB, the lock tested before each: the walks over a whole folder.
 // 0; -2 (marks then holds what was read before the failure); -9 (marks empty).
 int read_all_marks(const char* in_user_id, long in_folder_no, std::vector<READ_INDEX>& marks);
 

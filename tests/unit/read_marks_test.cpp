@@ -180,7 +180,7 @@ TEST_F(ReadMarksTest, HeldLockRefusesReadersAndWriters) {
     EXPECT_EQ(marks(), (std::vector<int32_t>{1}));
 }
 
-// 32,768 marks fill a 128 KB block: three blocks, the last one short.
+// 16,384 marks fill a 64 KB block: five blocks, the last one short.
 TEST_F(ReadMarksTest, AllMarksAreReadAcrossBlocks) {
     std::vector<int32_t> stored(32768 * 2 + 5);
     for (std::size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<int32_t>(i % 7);
