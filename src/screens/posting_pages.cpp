@@ -4,6 +4,7 @@
 #include "request/page_frame.h"
 #include "request/request_state.h"
 #include "screens/page_output.h"
+#include "screens/screen_common.h"
 #include "screens/posting.h"
 
 namespace {
@@ -20,16 +21,6 @@ void heading_and_line(const char* colour, int line) {
     if (coloured) emit("<FONT COLOR=\"#%s\">", attr(colour));
     emit("%s<P>\n", msg(line));
     if (coloured) emit("</FONT>\n");
-}
-
-void open_script() {
-    emit("<SCRIPT Language=\"JavaScript\">\n");
-    emit("<!--\n");
-}
-
-void close_script() {
-    emit("// -->\n");
-    emit("</SCRIPT>\n");
 }
 
 }  // namespace

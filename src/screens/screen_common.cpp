@@ -49,3 +49,13 @@ void record_confirmation(long folder_no, long sel_no) {
     copy_field(sCONFIRM_TXT.USER_NAME, G_USER_MST.USER_NAME);
     if (Fio_CONFIRM_TXT(2) != 0) Fio_CONFIRM_TXT(4);
 }
+
+void open_script() {
+    emit("<SCRIPT Language=\"JavaScript\">\n");
+    emit("<!--\n");
+}
+
+void close_script() {
+    emit("// -->\n");
+    emit("</SCRIPT>\n");
+}

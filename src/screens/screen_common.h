@@ -22,3 +22,8 @@ void new_message_button(bool in_list_frame);
 // Records that the user has read message sel_no of the folder (a level-1
 // confirmation, stored or refreshed). The caller has checked the message.
 void record_confirmation(long folder_no, long sel_no);
+
+// The opening and closing lines of a page's script block (the comment hides
+// the script from browsers that do not run it).
+void open_script();
+void close_script();

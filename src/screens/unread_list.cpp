@@ -40,16 +40,6 @@ void heading_cell(const Safe& content) {
     emit("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%s</TD>\n", lit(kHeading), content);
 }
 
-void open_script() {
-    emit("<SCRIPT Language=\"JavaScript\">\n");
-    emit("<!--\n");
-}
-
-void close_script() {
-    emit("// -->\n");
-    emit("</SCRIPT>\n");
-}
-
 void submit_script() {
     open_script();
     emit("var count=0;\n");
