@@ -139,6 +139,40 @@ int Cu_rename(char* in_buff1, char* in_buff2) {
     return ::rename(in_buff1, in_buff2) == 0 ? 0 : -1;
 }
 
+namespace {
+
+bool sync_path(const char* path, int flags) {
+    const int fd = ::open(path, flags | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
+int Cu_replace_durably(char* temp, char* target) {
+    yen_to_sura(temp);
+    yen_to_sura(target);
+    // Without the flush, ext4 and xfs may put the new name on disk before the
+    // new bytes: after a power loss the data file would be empty.
+    if (!sync_path(temp, O_RDONLY)) return -1;
+    if (::rename(temp, target) != 0) return -1;
+    // The rename is done for every process at once; a failed flush of the
+    // directory only leaves the old name possible after a power loss, so it
+    // does not make the replacement fail.
+    char directory[4096];
+    copy_field(directory, target);
+    char* slash = std::strrchr(directory, '/');
+    if (slash == nullptr) {
+        copy_field(directory, ".");
+    } else {
+        slash[slash == directory ? 1 : 0] = '\0';
+    }
+    sync_path(directory, O_RDONLY | O_DIRECTORY);
+    return 0;
+}
+
 void Cu_chmod(char* FileDSC, const char* mode) {
     yen_to_sura(FileDSC);
     char* end = nullptr;

@@ -115,9 +115,9 @@ int finish_rewrite(const char* data_path, int result) {
     PathBuffer temp_path = make_path(data_path, ".tmp");
     if (result == STORE_OK) {
         // One rename over the data file: at every moment either the old or the
-        // new file is complete under the data file's name.
+        // new file is complete under the data file's name, after a power loss too.
         PathBuffer target = make_path(data_path);
-        if (Cu_rename(temp_path.text, target.text) != 0) result = STORE_CANNOT_OPEN;
+        if (Cu_replace_durably(temp_path.text, target.text) != 0) result = STORE_CANNOT_OPEN;
     }
     if (result != STORE_OK) {
         temp_path = make_path(data_path, ".tmp");

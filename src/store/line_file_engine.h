@@ -64,8 +64,9 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
                   const std::function<int(LineOutput& out)>& at_end);
 
 // The last step of every rewrite, line or record: with result 0 the ".tmp"
-// sibling replaces data_path by one rename() (-2 when that fails); otherwise
-// the temporary file goes and the data file stays as it was. Returns the result.
+// sibling, flushed to disk, replaces data_path by one rename() (-2 when that
+// fails); otherwise the temporary file goes and the data file stays as it was.
+// Returns the result.
 int finish_rewrite(const char* data_path, int result);
 
 // How a keyed writer sees one line of its file.

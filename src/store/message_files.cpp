@@ -27,7 +27,7 @@ bool fits(int written, char* out, std::size_t out_size) {
 
 // Replaces the whole content of path by length bytes through "<path>.tmp",
 // which takes the file's name with one rename(): a reader sees the old text or
-// the new one, never a half-written file. The caller holds the file's lock.
+// the new one, never a half-written file, and a power loss leaves one of them. The caller holds the file's lock.
 int replace_whole_file(const char* path, const char* data, std::size_t length) {
     char temp[PATH_SIZE];
     if (!fits(std::snprintf(temp, sizeof temp, "%s.tmp", path), temp, sizeof temp)) {
@@ -45,7 +45,7 @@ int replace_whole_file(const char* path, const char* data, std::size_t length) {
     if (Cu_b_close(fh) != 0) failed = true;
     char target[PATH_SIZE];
     copy_field(target, path);
-    if (failed || Cu_rename(temp, target) != 0) {
+    if (failed || Cu_replace_durably(temp, target) != 0) {
         Cu_remove(temp);
         return STORE_CANNOT_OPEN;
     }

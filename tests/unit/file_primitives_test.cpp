@@ -139,6 +139,22 @@ TEST(Directories, MakeCopyChmodAndRemoveWithoutAShell) {
     EXPECT_EQ(Cu_rmdir(gone.buffer), -1);
 }
 
+TEST(Directories, DurableReplacementTakesTheNameOrLeavesBothAlone) {
+    TempDir dir;
+    write_file(dir.file("a.mst"), "old");
+    write_file(dir.file("a.mst.tmp"), "new");
+    Path temp(dir.path() + "a.mst.tmp");
+    Path target(dir.path() + "a.mst");
+    EXPECT_EQ(Cu_replace_durably(temp.buffer, target.buffer), 0);
+    EXPECT_EQ(read_file(dir.file("a.mst")), "new");
+    EXPECT_FALSE(exists(dir.file("a.mst.tmp")));
+
+    Path missing(dir.path() + "a.mst.tmp");
+    Path kept(dir.path() + "a.mst");
+    EXPECT_EQ(Cu_replace_durably(missing.buffer, kept.buffer), -1);
+    EXPECT_EQ(read_file(dir.file("a.mst")), "new");
+}
+
 TEST(Descriptors, OpenCreatesOnlyWhenAskedWith0600) {
     TempDir dir;
     Path path(dir.file("f.bin"));
