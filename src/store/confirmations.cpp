@@ -15,9 +15,6 @@ CONFIRM_TXT100 sCONFIRM_TXT100[CONFIRM_BATCH];
 
 namespace {
 
-
-constexpr std::size_t PATH_SIZE = 1200;
-
 using ConfirmPaths = GuardedFile;
 
 bool confirm_paths(long folder_no, long sel_no, ConfirmPaths& paths) {

@@ -254,7 +254,7 @@ std::string item_problem(const Item& item) {
             return "'" + item.words[3] + "' cannot be a user id";
         }
         for (const auto& [key, value] : item.attributes) {
-            auto named = [&key](const char* name) { return key == name; };
+            auto named = [&attribute = key](const char* name) { return attribute == name; };
             const bool text = std::any_of(shape.text_attributes.begin(), shape.text_attributes.end(), named);
             const bool numeric =
                 std::any_of(shape.number_attributes.begin(), shape.number_attributes.end(), named);

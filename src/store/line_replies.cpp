@@ -16,8 +16,6 @@ namespace {
 
 constexpr int MODE_APPEND = 2;
 
-constexpr std::size_t PATH_SIZE = 1200;
-
 using ReplyPaths = GuardedFile;
 
 bool reply_paths(long folder_no, long sel_no, ReplyPaths& paths) {

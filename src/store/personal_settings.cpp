@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr std::size_t PATH_SIZE = 1200;
-
 using PersonalPaths = GuardedFile;
 
 // false for an id that cannot name the user's directory: nothing is touched then.

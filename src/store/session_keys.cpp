@@ -11,8 +11,6 @@ MST_SKEY sMST_SKEY;
 
 namespace {
 
-constexpr std::size_t PATH_SIZE = 1200;
-
 using SkeyPaths = GuardedFile;
 
 bool skey_paths(const char* user_id, SkeyPaths& paths) {

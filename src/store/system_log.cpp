@@ -14,8 +14,6 @@ SYSTEM_LOG sSYSTEM_LOG;
 
 namespace {
 
-constexpr std::size_t PATH_SIZE = 1200;
-
 using LogPaths = GuardedFile;
 
 bool log_paths(LogPaths& paths) {
