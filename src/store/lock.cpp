@@ -1,10 +1,13 @@
 #include "store/lock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "store/file_primitives.h"
 #include "util/bytes.h"
@@ -12,27 +15,90 @@
 
 namespace {
 
-bool lock_file_present(char* path) {
-    const int fh = Cu_b_open(path, 0);
-    if (fh < 0) return false;
-    Cu_b_close(fh);
-    return true;
+constexpr long long kNanosPerSecond = 1000000000LL;
+
+long long change_time_ns(const struct stat& st) {
+    return static_cast<long long>(st.st_ctim.tv_sec) * kNanosPerSecond + st.st_ctim.tv_nsec;
 }
 
-int test_lock(char* path) {
-    for (int i = 0; i < LOCK_TRIES; ++i) {
-        if (!lock_file_present(path)) return 0;
+// At nanosecond resolution, so that a lock made a moment after a stale one is
+// told apart from it; the rule itself is the one-minute age.
+bool is_stale(const struct stat& st) {
+    return change_time_ns(st) < clock_now_ns() - LOCK_STALE_MINUTES * 60 * kNanosPerSecond;
+}
+
+// What one waiting process has seen of a guard, to tell a guard left behind by
+// a killed process (the same file all along) from a series of short ones.
+struct GuardWatch {
+    bool seen = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    long long changed_ns = 0;
+    long long since_ms = 0;
+};
+
+// The guard stays for seconds only when its holder died inside it. The guard is
+// removed by name, so if that holder is merely stalled for the whole
+// LOCK_GUARD_STALE_MS, or the guard was renewed between the stat below and the
+// unlink, two processes can be inside guards at once: a window of one stalled
+// process and a few instructions, left open because closing it needs a lock
+// of its own.
+void watch_guard(const char* guard, GuardWatch& watch) {
+    struct stat st;
+    if (::stat(guard, &st) != 0) {
+        watch.seen = false;
+        return;
     }
-    return LOCK_BUSY;
+    const long long now = clock_monotonic_ms();
+    if (!watch.seen || st.st_dev != watch.dev || st.st_ino != watch.ino ||
+        change_time_ns(st) != watch.changed_ns) {
+        watch = {true, st.st_dev, st.st_ino, change_time_ns(st), now};
+        return;
+    }
+    if (now - watch.since_ms >= LOCK_GUARD_STALE_MS) {
+        ::unlink(guard);
+        watch.seen = false;
+    }
+}
+
+// Removes a stale lock under the guard. The lock's age is asked again inside
+// it: another sweeper may have removed the stale lock and a writer made a
+// fresh one since this process looked. True when no lock file is left.
+bool break_stale(const char* path, GuardWatch& watch) {
+    char guard[1220];
+    const int length = std::snprintf(guard, sizeof guard, "%s%s", path, LOCK_GUARD_SUFFIX);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof guard) return false;
+    const int fh = ::open(guard, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fh < 0) {
+        // Another process is breaking it: poll on. Any other failure (a
+        // directory not writable) leaves the stale lock for a writer to meet.
+        if (errno == EEXIST) watch_guard(guard, watch);
+        return false;
+    }
+    ::close(fh);
+    struct stat st;
+    bool gone = true;
+    if (::stat(path, &st) == 0) gone = is_stale(st) && (::unlink(path) == 0 || errno == ENOENT);
+    ::unlink(guard);
+    return gone;
+}
+
+// The stale-lock sweep; true when no lock file is there (none was, or a stale
+// one was removed). A lock file that cannot be examined counts as none, as a
+// failed open did before: the data file's own open reports a bad directory.
+bool sweep_finds_none(const char* path, GuardWatch& watch) {
+    struct stat st;
+    if (::stat(path, &st) != 0) return true;
+    return is_stale(st) && break_stale(path, watch);
 }
 
 enum class Take { created, unguarded, busy };
 
 // One exclusive create: of two processes racing for a free lock, one wins.
-Take try_take(char* path) {
-    const int fh = Cu_b_create_new(path);
+Take try_take(const char* path) {
+    const int fh = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fh >= 0) {
-        Cu_b_close(fh);
+        ::close(fh);
         return Take::created;
     }
     // Unless the file is there, nothing holds the lock: the directory itself is
@@ -40,16 +106,56 @@ Take try_take(char* path) {
     return errno == EEXIST ? Take::busy : Take::unguarded;
 }
 
-Take take_lock(char* path) {
-    for (int i = 0; i < LOCK_TRIES; ++i) {
-        const Take take = try_take(path);
-        if (take != Take::busy) return take;
-        clock_sleep(LOCK_TAKE_WAIT_SECONDS);
+// Jitter keeps processes that met at one lock from polling in step.
+unsigned jittered(unsigned pause_ms) {
+    static uint64_t state = 0;
+    if (state == 0) {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        state = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(ts.tv_nsec) ^ 0x9E3779B97F4A7C15ULL;
     }
-    return Take::busy;
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return pause_ms / 2 + static_cast<unsigned>(state % (pause_ms + 1));
 }
 
-int release_lock(char* path) {
+// Calls attempt until it reports success or wait_ms have passed; the last
+// attempt is made at the end of the wait, so busy means busy then.
+template <typename Attempt>
+bool poll_until(int wait_ms, Attempt attempt) {
+    const long long deadline = clock_monotonic_ms() + wait_ms;
+    unsigned step = LOCK_POLL_FIRST_MS;
+    for (;;) {
+        if (attempt()) return true;
+        const long long left = deadline - clock_monotonic_ms();
+        if (left <= 0) return false;
+        unsigned pause = jittered(step);
+        if (pause > left) pause = static_cast<unsigned>(left);
+        clock_sleep_ms(pause);
+        step = step * 2 < LOCK_POLL_MAX_MS ? step * 2 : LOCK_POLL_MAX_MS;
+    }
+}
+
+Take take_lock(const char* path) {
+    GuardWatch watch;
+    Take take = Take::busy;
+    poll_until(LOCK_WRITER_WAIT_MS, [&] {
+        take = try_take(path);
+        if (take != Take::busy) return true;
+        if (!sweep_finds_none(path, watch)) return false;
+        take = try_take(path);  // swept, or released meanwhile
+        return take != Take::busy;
+    });
+    return take;
+}
+
+int test_lock(const char* path) {
+    GuardWatch watch;
+    return poll_until(LOCK_READER_WAIT_MS, [&] { return sweep_finds_none(path, watch); }) ? 0 : LOCK_BUSY;
+}
+
+int release_lock(const char* path) {
     for (int i = 0; i < LOCK_TRIES; ++i) {
         if (::unlink(path) == 0) return 0;
         clock_sleep(LOCK_RELEASE_WAIT_SECONDS);
@@ -57,36 +163,27 @@ int release_lock(char* path) {
     return 0;
 }
 
-// The stale-lock sweep; true when it found no lock file at all, the common
-// answer of a test, which then needs no open to ask again. (The sweep's stat
-// failed, or a stale file went meanwhile: either way ENOENT says none is there.)
-bool sweep_finds_none(char* path) {
-    return Cu_removefile1h(path, LOCK_STALE_MINUTES) != 0 && errno == ENOENT;
-}
-
 }  // namespace
 
 int Fio_xor_control(char* chkfilename, int mode) {
-    const bool none = sweep_finds_none(chkfilename);
+    yen_to_sura(chkfilename);
+    GuardWatch watch;
     switch (mode) {
-        case 0: return none ? 0 : test_lock(chkfilename);
+        case 0: return test_lock(chkfilename);
         case 1: return take_lock(chkfilename) == Take::busy ? LOCK_BUSY : 0;
-        case 2: return release_lock(chkfilename);
-        default: return 0;
+        case 2:
+            sweep_finds_none(chkfilename, watch);
+            return release_lock(chkfilename);
+        default:
+            sweep_finds_none(chkfilename, watch);
+            return 0;
     }
 }
 
 FileLock::FileLock(const char* chkfilename) {
     copy_field(path_, chkfilename);
-    // A free lock, the common case, is taken by the create alone. Only a lock
-    // file that is there already goes through the test, which sweeps a stale
-    // one away (the take then follows at once) and finds a held one busy
-    // without waiting.
-    Take take = try_take(path_);
-    if (take == Take::busy) {
-        if (Fio_xor_control(path_, 0) == LOCK_BUSY) return;
-        take = take_lock(path_);
-    }
+    yen_to_sura(path_);
+    const Take take = take_lock(path_);
     held_ = take != Take::busy;
     created_ = take == Take::created;
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "store/lock.h"
 #include "unit/test_support.h"
 
@@ -20,35 +22,89 @@ protected:
     std::string lock_path = dir.file("bbs.chk");
 };
 
-TEST_F(LockTest, TakeCreatesThe0600LockAndASecondTakeWaitsNineSeconds) {
+TEST_F(LockTest, ATakeWaitsNineSecondsForAHeldLockAndATestOne) {
     EXPECT_EQ(control(0), 0);
     EXPECT_EQ(control(1), 0);
     struct stat st;
     ASSERT_EQ(stat(lock_path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(clock.waited_ms(), 0);
 
     EXPECT_EQ(control(0), LOCK_BUSY);
-    EXPECT_EQ(clock.slept(), 0u);  // a test never waits
+    EXPECT_EQ(clock.waited_ms(), LOCK_READER_WAIT_MS);
     EXPECT_EQ(control(1), LOCK_BUSY);
-    EXPECT_EQ(clock.slept(), LOCK_TRIES * LOCK_TAKE_WAIT_SECONDS);
+    EXPECT_EQ(clock.waited_ms(), LOCK_READER_WAIT_MS + LOCK_WRITER_WAIT_MS);
+    EXPECT_EQ(clock.slept(), 0u);
+}
+
+// The first polls come within milliseconds, so a short writer costs little.
+TEST_F(LockTest, ALockReleasedDuringTheWaitIsTakenWithinAFewPolls) {
+    write_file(lock_path, "");
+    clock.during_waits([&](long long waited) {
+        if (waited >= 20) std::remove(lock_path.c_str());
+    });
+    EXPECT_EQ(control(1), 0);
+    EXPECT_TRUE(exists(lock_path));
+    EXPECT_GE(clock.waited_ms(), 20);
+    EXPECT_LE(clock.waited_ms(), 20 + 3 * LOCK_POLL_MAX_MS / 2);
+
+    clock.during_waits([&](long long waited) {
+        if (waited >= 500) std::remove(lock_path.c_str());
+    });
+    EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
+    EXPECT_LT(clock.waited_ms(), LOCK_READER_WAIT_MS);
 }
 
 TEST_F(LockTest, ALockOlderThanAMinuteIsSweptAway) {
     write_file(lock_path, "");
-    clock.age(lock_path, 59);
-    EXPECT_EQ(control(0), LOCK_BUSY);
+    clock.age(lock_path, 58);
+    EXPECT_EQ(control(0), LOCK_BUSY);  // 59 s old at the end of the wait
     clock.age(lock_path, 61);
     EXPECT_EQ(control(0), 0);
     EXPECT_FALSE(exists(lock_path));
+    EXPECT_FALSE(exists(lock_path + LOCK_GUARD_SUFFIX));
 }
 
-TEST_F(LockTest, AStaleLockCanBeTakenAtOnce) {
+TEST_F(LockTest, AStaleLockIsTakenAtOnceAndOneTurningStaleWhileWaited) {
     write_file(lock_path, "");
     clock.age(lock_path, 61);
     EXPECT_EQ(control(1), 0);
-    EXPECT_EQ(clock.slept(), 0u);
+    EXPECT_EQ(clock.waited_ms(), 0);
     EXPECT_TRUE(exists(lock_path));
+
+    clock.age(lock_path, 55);
+    EXPECT_EQ(control(1), 0);
+    EXPECT_GE(clock.waited_ms(), 5000);
+    EXPECT_LE(clock.waited_ms(), 6000 + LOCK_POLL_MAX_MS);
+    EXPECT_FALSE(exists(lock_path + LOCK_GUARD_SUFFIX));
+}
+
+// Another process breaking the stale lock holds the guard: a waiter leaves the
+// lock alone until the guard goes. A guard that stays was left by a killed
+// process and is removed after a few seconds of waiting.
+TEST_F(LockTest, AStaleLockIsBrokenOnlyUnderItsGuard) {
+    const std::string guard = lock_path + LOCK_GUARD_SUFFIX;
+    write_file(lock_path, "");
+    write_file(guard, "");
+    clock.age(lock_path, 61);
+    clock.during_waits([&](long long waited) {
+        if (waited >= 100) std::remove(guard.c_str());
+    });
+    EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
+    EXPECT_GE(clock.waited_ms(), 100);
+
+    write_file(lock_path, "");
+    write_file(guard, "");
+    clock.age(lock_path, 61);
+    clock.during_waits(nullptr);
+    EXPECT_TRUE(lock_is_busy(lock_path.c_str()));  // a reader never waits that long
+    EXPECT_TRUE(exists(guard));
+    const long long before = clock.waited_ms();
+    EXPECT_EQ(control(1), 0);
+    EXPECT_GE(clock.waited_ms() - before, LOCK_GUARD_STALE_MS);
+    EXPECT_LE(clock.waited_ms() - before, LOCK_GUARD_STALE_MS + 2 * LOCK_POLL_MAX_MS);
+    EXPECT_FALSE(exists(guard));
 }
 
 TEST_F(LockTest, ReleaseRemovesTheLockAndRetriesWhenThereIsNone) {
@@ -74,9 +130,9 @@ TEST_F(LockTest, GuardReleasesOnEveryPath) {
         FileLock guard(lock_path.c_str());
         EXPECT_TRUE(guard.held());
         EXPECT_TRUE(lock_is_busy(lock_path.c_str()));
-        FileLock second(lock_path.c_str());  // a test finds it busy: no waiting
+        FileLock second(lock_path.c_str());  // waits as a writer, then gives up
         EXPECT_FALSE(second.held());
-        EXPECT_EQ(clock.slept(), 0u);
+        EXPECT_EQ(clock.waited_ms(), LOCK_READER_WAIT_MS + LOCK_WRITER_WAIT_MS);
     }
     EXPECT_FALSE(exists(lock_path));
     EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
@@ -90,6 +146,7 @@ TEST_F(LockTest, AGuardHeldPastTheStaleAgeIsReleasedAtOnce) {
     }
     EXPECT_FALSE(exists(lock_path));
     EXPECT_EQ(clock.slept(), 0u);
+    EXPECT_EQ(clock.waited_ms(), 0);
 }
 
 }  // namespace
@@ -105,6 +162,7 @@ TEST(LockGuard, AMissingDirectoryNeitherBlocksNorWaitsOnRelease) {
         EXPECT_TRUE(guard.held());  // the data file's own open reports the problem
     }
     EXPECT_EQ(clock.slept(), 0u);
+    EXPECT_EQ(clock.waited_ms(), 0);
 }
 
 }  // namespace

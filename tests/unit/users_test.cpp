@@ -196,6 +196,9 @@ time_t watching_now() {
     return time(nullptr);
 }
 void no_sleep(unsigned) {}
+long long g_waited_ms = 0;
+long long waited_ms() { return g_waited_ms; }
+void wait_ms(unsigned ms) { g_waited_ms += ms; }
 
 TEST_F(UsersTest, WritingAUserHoldsTheListLockWhileLookingAtTheSettingsLock) {
     write_file(dir.file("user.mst"), "alice\n");
@@ -204,7 +207,7 @@ TEST_F(UsersTest, WritingAUserHoldsTheListLockWhileLookingAtTheSettingsLock) {
     g_personal_lock = user_file("alice", "personal.chk");
     write_file(g_personal_lock, "");
     g_personal_looks = g_personal_looks_under_user_lock = 0;
-    clock_replace({watching_now, no_sleep});
+    clock_replace({watching_now, no_sleep, nullptr, waited_ms, wait_ms});  // lock waits cost no time
 
     copy_field(sUSER_MST.USER_ID, "alice");
     EXPECT_EQ(Fio_USER_MST(nullptr, 4), STORE_LOCK_BUSY);
