@@ -112,6 +112,22 @@ load_stop_server() {
   fi
 }
 
+# Waits until no copy of the board runs any more: a request the server gave
+# up on may still be writing.
+load_wait_board_idle() {
+  local exe=$www/wbbs.cgi proc running tries
+  for tries in $(seq 300); do
+    running=0
+    for proc in /proc/[0-9]*; do
+      [ "$(readlink "$proc/exe" 2>/dev/null)" = "$exe" ] && running=1 && break
+    done
+    [ "$running" -eq 0 ] && return 0
+    sleep 0.1
+  done
+  echo "load: wbbs.cgi still running after 30 s" >&2
+  return 1
+}
+
 # Lock files, temporary files and upload files left in the data directory;
 # prints them and returns 1 when there are any.
 load_leftovers() {
