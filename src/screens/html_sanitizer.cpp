@@ -404,15 +404,28 @@ bool starts_with_line_feed(const GumboVector& children) {
            first->v.text.text[0] == '\n';
 }
 
+struct Open {
+    const GumboNode* node;
+    unsigned next;
+    bool written;  // its tags are kept
+    bool raw;
+};
+
+// Whether a written A is open here, with no table cell or caption between: a
+// cell starts afresh, so an A inside it is no A inside an A.
+bool inside_anchor(const std::vector<Open>& open) {
+    for (auto it = open.rbegin(); it != open.rend(); ++it) {
+        if (!it->written) continue;
+        const GumboTag tag = it->node->v.element.tag;
+        if (tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TH || tag == GUMBO_TAG_CAPTION) return false;
+        if (tag == GUMBO_TAG_A) return true;
+    }
+    return false;
+}
+
 // Depth-first over the tree without recursion: nesting depth is up to the writer.
 // False once the output passes limit bytes.
 bool write_children(std::string& out, const ParserInput& input, const GumboNode* root, std::size_t limit) {
-    struct Open {
-        const GumboNode* node;
-        unsigned next;
-        bool written;  // its tags are kept
-        bool raw;
-    };
     const TagTable& table = tag_table();
     std::vector<Open> open{{root, 0, false, false}};
     while (!open.empty()) {
@@ -449,6 +462,13 @@ bool write_children(std::string& out, const ParserInput& input, const GumboNode*
                 write_start_tag(out, input, element);
                 break;
             case Treatment::keep:
+                // The parser can leave an A inside another (its content moved around a
+                // table), but a browser reading <A> closes the open one: the inner one
+                // keeps its content only, so the page parses into the tree written here.
+                if (element.tag == GUMBO_TAG_A && inside_anchor(open)) {
+                    open.push_back({child, 0, false, false});
+                    break;
+                }
                 write_start_tag(out, input, element);
                 // A browser drops one line feed right after <PRE>; give it one to drop.
                 if (element.tag == GUMBO_TAG_PRE && starts_with_line_feed(element.children)) {
@@ -797,6 +817,30 @@ bool sanitize_within_budgets(std::string_view html, std::string& out) {
 std::string as_text(std::string_view text) { return html_text(std::string(text).c_str()); }
 
 }  // namespace
+
+std::span<const std::string_view> sanitizer_kept_elements() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> kept;
+        for (const std::string& name : tag_table().name) {
+            if (!name.empty()) kept.push_back(name);
+        }
+        return kept;
+    }();
+    return names;
+}
+
+std::span<const SanitizerAttribute> sanitizer_kept_attributes() {
+    static const std::vector<SanitizerAttribute> attributes = [] {
+        std::vector<SanitizerAttribute> kept;
+        for (const KeptAttribute& a : kKeptAttributes) {
+            const std::string_view on =
+                a.only_on == GUMBO_TAG_LAST ? std::string_view{} : std::string_view{tag_table().name[a.only_on]};
+            kept.push_back({a.upper, on, a.is_url});
+        }
+        return kept;
+    }();
+    return attributes;
+}
 
 std::string sanitize_html(std::string_view html) {
     const std::size_t cut = parse_budget_cut(html);

@@ -26,7 +26,19 @@
 //    the whole text is written as plain text (html_text).
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
 std::string sanitize_html(std::string_view html);
+
+// The allow-list above, read-only, for checks that parse what the sanitizer
+// wrote. Names in upper case; only_on names the one element an attribute is
+// kept on (empty: any kept element); is_url marks HREF and SRC.
+struct SanitizerAttribute {
+    std::string_view name;
+    std::string_view only_on;
+    bool is_url;
+};
+std::span<const std::string_view> sanitizer_kept_elements();
+std::span<const SanitizerAttribute> sanitizer_kept_attributes();
