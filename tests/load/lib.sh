@@ -128,11 +128,11 @@ load_wait_board_idle() {
   return 1
 }
 
-# Lock files, temporary files and upload files left in the data directory;
+# Lock files (and their break guards), temporary files and upload files left in the data directory;
 # prints them and returns 1 when there are any.
 load_leftovers() {
   local left
-  left=$(cd "$data" && find . \( -name '*.chk' -o -name '*.tmp' \) -print; cd "$data" && find . -maxdepth 1 -name 'CGI*' -print)
+  left=$(cd "$data" && find . \( -name '*.chk' -o -name '*.brk' -o -name '*.tmp' \) -print; cd "$data" && find . -maxdepth 1 -name 'CGI*' -print)
   if [ -n "$left" ]; then
     echo "  FILES LEFT BEHIND: $(printf '%s\n' "$left" | wc -l)"
     printf '%s\n' "$left" | head -n 30 | sed 's/^/    /'
