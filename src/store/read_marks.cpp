@@ -88,19 +88,14 @@ int resize_marks(const MarkPaths& paths, long marks) {
     if (marks == 0) return remove_marks(paths);
     FileLock lock(paths.lock);
     if (!lock.held()) return STORE_LOCK_BUSY;
-    {
-        RecordFile file;
-        if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
-        if (file.count(MARK_SIZE) == marks) return STORE_OK;
-    }
-    const READ_INDEX unread{};
-    return rewrite_records_locked(
-        paths.data, MARK_SIZE,
-        [&](long k, void*, RecordOutput&) { return k < marks ? RecordVerdict::keep : RecordVerdict::drop; },
-        [&](RecordOutput& out) {
-            while (out.written() < marks && !out.failed()) out.write(&unread);
-            return STORE_OK;
-        });
+    RecordFile file;
+    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    const long whole = file.count(MARK_SIZE);
+    if (whole == marks) return STORE_OK;
+    // Cut or extended with unread (zero) marks in place: a deletion resizes
+    // every user's marks, and a copy of each file through a flushed temporary
+    // one would cost a disk flush per user.
+    return grow_with_zeros(file, whole, marks) ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
 int batch_entries() {
