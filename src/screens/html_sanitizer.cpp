@@ -380,6 +380,20 @@ void write_start_tag(std::string& out, const ParserInput& input, const GumboElem
     out += '>';
 }
 
+// Whether the text ends in a character reference left open (&amp &#240 ...): what
+// follows it decides what it means, and in the output that may be another text
+// (one moved around a table, or behind dropped tags) rather than the source's '<'.
+bool ends_in_open_reference(const GumboStringPiece& text) {
+    for (std::size_t i = text.length; i-- > 0;) {
+        const char c = text.data[i];
+        if (c == '&') return true;
+        const bool reference_char = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                                    (c >= 'A' && c <= 'Z') || c == '#';
+        if (!reference_char) return false;
+    }
+    return false;
+}
+
 void write_text(std::string& out, const ParserInput& input, const GumboText& text, bool raw) {
     // Where the source held no '<' its bytes mean what they meant; a text that held
     // one (a stray '<', markup the parser skipped, raw text) is written decoded.
@@ -390,7 +404,8 @@ void write_text(std::string& out, const ParserInput& input, const GumboText& tex
         --original.data;
         ++original.length;
     }
-    if (!raw && original.length > 0 && std::memchr(original.data, '<', original.length) == nullptr) {
+    if (!raw && original.length > 0 && std::memchr(original.data, '<', original.length) == nullptr &&
+        !ends_in_open_reference(original)) {
         append_original(out, input, original);
     } else {
         append_escaped(out, input, text.text, false);
