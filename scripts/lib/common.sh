@@ -10,6 +10,7 @@ WBBS_JOBS=${WBBS_JOBS:-$(n=$(nproc 2>/dev/null || echo 2); [ "$n" -gt 2 ] && n=2
 #   build    compiler, cmake, GoogleTest, Gumbo, iconv
 #   server   lighttpd and curl
 #   browser  Chromium, Node.js and npm, a Japanese font for the screenshots
+#   fuzz     clang and its runtime libraries (libFuzzer, the sanitizers)
 wbbs_missing_packages() {
   local group
   for group in "$@"; do
@@ -31,6 +32,10 @@ wbbs_missing_packages() {
         command -v node >/dev/null 2>&1 || echo nodejs
         command -v npm >/dev/null 2>&1 || echo npm
         [ -d /usr/share/fonts/opentype/ipafont-gothic ] || echo fonts-ipafont-gothic
+        ;;
+      fuzz)
+        command -v clang++ >/dev/null 2>&1 || echo clang
+        compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a' >/dev/null || echo libclang-rt-dev
         ;;
       *) echo "wbbs_missing_packages: unknown group $group" >&2; return 2 ;;
     esac
