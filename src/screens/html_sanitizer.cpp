@@ -204,11 +204,19 @@ void append_escaped(std::string& out, const ParserInput& input, const char* text
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* end = p + std::strlen(text);
     while (p < end) {
-        if (*p >= 0x80) {
-            append_code_point(out, input, next_code_point(p, end));
-            continue;
+        char32_t cp = *p;
+        if (cp >= 0x80) {
+            cp = next_code_point(p, end);
+            // The parser can hand back an over-long form of an ASCII character (from
+            // a reference out of range): it is escaped as that character.
+            if (cp >= 0x80) {
+                append_code_point(out, input, cp);
+                continue;
+            }
+        } else {
+            ++p;
         }
-        const char c = static_cast<char>(*p++);
+        const char c = static_cast<char>(cp);
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
@@ -412,13 +420,6 @@ void write_text(std::string& out, const ParserInput& input, const GumboText& tex
     }
 }
 
-bool starts_with_line_feed(const GumboVector& children) {
-    if (children.length == 0) return false;
-    const auto* first = static_cast<const GumboNode*>(children.data[0]);
-    return (first->type == GUMBO_NODE_TEXT || first->type == GUMBO_NODE_WHITESPACE) &&
-           first->v.text.text[0] == '\n';
-}
-
 struct Open {
     const GumboNode* node;
     unsigned next;
@@ -439,10 +440,12 @@ bool inside_anchor(const std::vector<Open>& open) {
 }
 
 // Depth-first over the tree without recursion: nesting depth is up to the writer.
-// False once the output passes limit bytes.
-bool write_children(std::string& out, const ParserInput& input, const GumboNode* root, std::size_t limit) {
+// False once the output passes limit bytes. *has_table tells whether it wrote a TABLE.
+bool write_children(std::string& out, const ParserInput& input, const GumboNode* root, std::size_t limit,
+                    bool* has_table) {
     const TagTable& table = tag_table();
     std::vector<Open> open{{root, 0, false, false}};
+    std::size_t after_pre = std::string::npos;  // where the last <PRE> start tag ended
     while (!open.empty()) {
         if (out.size() > limit) return false;
         Open& top = open.back();
@@ -459,7 +462,13 @@ bool write_children(std::string& out, const ParserInput& input, const GumboNode*
         const bool raw = top.raw;
         const auto* child = static_cast<const GumboNode*>(parent.children.data[top.next++]);
         if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE) {
+            const std::size_t at = out.size();
             write_text(out, input, child->v.text, raw);
+            // A browser drops a line break right after <PRE> (the parser did so too,
+            // from the source): a text that starts with one there gets one to drop.
+            if (at == after_pre && at < out.size() && (out[at] == '\n' || out[at] == '\r')) {
+                out.insert(at, 1, '\n');
+            }
             continue;
         }
         if (child->type != GUMBO_NODE_ELEMENT) continue;  // comments, CDATA, templates
@@ -485,10 +494,8 @@ bool write_children(std::string& out, const ParserInput& input, const GumboNode*
                     break;
                 }
                 write_start_tag(out, input, element);
-                // A browser drops one line feed right after <PRE>; give it one to drop.
-                if (element.tag == GUMBO_TAG_PRE && starts_with_line_feed(element.children)) {
-                    out += '\n';
-                }
+                if (element.tag == GUMBO_TAG_PRE) after_pre = out.size();
+                if (element.tag == GUMBO_TAG_TABLE) *has_table = true;
                 open.push_back({child, 0, true, false});
                 break;
             case Treatment::drop_tags:
@@ -808,7 +815,7 @@ std::size_t parse_memory_budget(std::size_t input_bytes) { return 16 * 1024 * 10
 std::size_t output_budget(std::size_t input_bytes) { return 8 * input_bytes + 64 * 1024; }
 
 // The text sanitized into out; false when it needs more than its budgets.
-bool sanitize_within_budgets(std::string_view html, std::string& out) {
+bool sanitize_within_budgets(std::string_view html, std::string& out, bool* has_table) {
     // Without a '<' there is no markup, and the text is already safe as element content.
     if (html.find('<') == std::string_view::npos) {
         out += html;
@@ -825,7 +832,7 @@ bool sanitize_within_budgets(std::string_view html, std::string& out) {
     const GumboOutput* parsed = parse_in_arena(arena, &options, input);
     if (parsed == nullptr) return false;
     out.reserve(html.size() + html.size() / 8);
-    return parsed->root == nullptr || write_children(out, input, parsed->root, output_budget(html.size()));
+    return parsed->root == nullptr || write_children(out, input, parsed->root, output_budget(html.size()), has_table);
 }
 
 // The text as plain element text, the way html_text writes it.
@@ -857,11 +864,22 @@ std::span<const SanitizerAttribute> sanitizer_kept_attributes() {
     return attributes;
 }
 
-std::string sanitize_html(std::string_view html) {
+namespace {
+
+std::string sanitize(std::string_view html, bool settle) {
     const std::size_t cut = parse_budget_cut(html);
     std::string out;
+    bool has_table = false;
     // Past a budget nothing of the markup is trusted: the whole text shows as text.
-    if (!sanitize_within_budgets(html.substr(0, cut), out)) return as_text(html);
+    if (!sanitize_within_budgets(html.substr(0, cut), out, &has_table)) return as_text(html);
     if (cut != std::string_view::npos) out += as_text(html.substr(cut));
-    return out;
+    // What the parser moves out of a misplaced table can land inside an element that
+    // a browser reading the output closes first (an LI in an LI, an H2 in an H1), and
+    // the parser does not mark every node it moved: a text with a table is read once
+    // more, so that what is printed is the tree a browser builds from it.
+    return has_table && settle ? sanitize(out, false) : out;
 }
+
+}  // namespace
+
+std::string sanitize_html(std::string_view html) { return sanitize(html, true); }
