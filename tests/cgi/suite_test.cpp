@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -215,7 +216,10 @@ TEST_F(SuiteTest, AccessListIsReadOnlyForWritersAndChangedByAdministrators) {
 
 TEST_F(SuiteTest, AccessListThatCannotBeReadIsNotShownAsEmpty) {
     const std::string admin = login("boss", "chief");
-    install.write_data_file("1/acl.chk", "");  // a writer holds the list
+    // A list that cannot be opened: as a writer holding it past a reader's
+    // wait does, without the wait.
+    std::filesystem::remove(install.data_dir() + "1/acl.mst");
+    std::filesystem::create_directory(install.data_dir() + "1/acl.mst");
     const std::string page = orva("JOB=FOLDER_ACCESS&FOLDER_NO=1&" + admin).out;
     EXPECT_NE(page.find("The access list cannot be read just now."), std::string::npos) << page;
     EXPECT_EQ(page.find("grants nobody"), std::string::npos);
