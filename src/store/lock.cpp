@@ -37,12 +37,14 @@ struct GuardWatch {
     long long since_ms = 0;
 };
 
-// The guard stays for seconds only when its holder died inside it. The guard is
-// removed by name, so if that holder is merely stalled for the whole
-// LOCK_GUARD_STALE_MS, or the guard was renewed between the stat below and the
-// unlink, two processes can be inside guards at once: a window of one stalled
-// process and a few instructions, left open because closing it needs a lock
-// of its own.
+// The guard stays for seconds only when its holder died inside it: a waiter
+// that has seen the same guard for LOCK_GUARD_STALE_MS removes it. That is
+// judged on the waiter's monotonic clock, not by the guard's age, which a
+// wall clock set forward or back would misjudge. The guard is removed by
+// name, so if its holder is merely stalled that long, or the guard was renewed
+// between the stat below and the unlink, two processes can be inside guards at
+// once: a window of one stalled process or a few instructions, left open
+// because closing it would need a lock of its own.
 void watch_guard(const char* guard, GuardWatch& watch) {
     struct stat st;
     if (::stat(guard, &st) != 0) {
@@ -106,13 +108,16 @@ Take try_take(const char* path) {
     return errno == EEXIST ? Take::busy : Take::unguarded;
 }
 
-// Jitter keeps processes that met at one lock from polling in step.
+// Jitter keeps processes that met at one lock from polling in step. The
+// generator is seeded per process, also in a child forked after a wait.
 unsigned jittered(unsigned pause_ms) {
     static uint64_t state = 0;
-    if (state == 0) {
+    static pid_t seeded_for = 0;
+    if (seeded_for != getpid()) {
+        seeded_for = getpid();
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
-        state = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(ts.tv_nsec) ^ 0x9E3779B97F4A7C15ULL;
+        state = (static_cast<uint64_t>(seeded_for) << 32) ^ static_cast<uint64_t>(ts.tv_nsec) ^ 0x9E3779B97F4A7C15ULL;
     }
     state ^= state << 13;
     state ^= state >> 7;
