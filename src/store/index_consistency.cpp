@@ -14,6 +14,7 @@
 
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
+#include "store/index_journal.h"
 #include "store/line_file_engine.h"
 #include "store/lock.h"
 #include "store/message_index.h"
@@ -555,15 +556,17 @@ private:
 }  // namespace
 
 int rebuild_message_index(long folder_no, IndexRebuild* summary) {
-    char lock_path[PATH_SIZE];
     char paths[6][PATH_SIZE];
-    if (!folder_file_path(lock_path, sizeof lock_path, folder_no, "bbs.chk")) return STORE_CANNOT_OPEN;
     for (int n = 1; n <= 5; ++n) {
         if (!folder_file_path(paths[n], sizeof paths[n], folder_no, FILE_NAMES[n])) return STORE_CANNOT_OPEN;
         yen_to_sura(paths[n]);
     }
-    FileLock lock(lock_path);
-    if (!lock.held()) return STORE_LOCK_BUSY;
+    // A writer killed part way is first taken back, as for any writer: the
+    // rebuild starts from the files as they were before it. Its own five
+    // replacements are journalled too, so a rebuild killed part way is taken
+    // back whole by the next writer.
+    IndexWriteSession session(folder_no);
+    if (session.status() != STORE_OK) return session.status();
     IndexFile files[6];
     for (int n = 1; n <= 5; ++n) {
         const int loaded = load(paths[n], files[n]);
@@ -574,6 +577,7 @@ int rebuild_message_index(long folder_no, IndexRebuild* summary) {
     rebuilder.run();
     for (int n = 1; n <= 5; ++n) {
         const std::vector<BBS_IDX> records = rebuilder.file(n);
+        if (!session.before_replace(n)) return STORE_CANNOT_OPEN;
         const int written = rewrite_records_locked(
             paths[n], RECORD, [](long, void*, RecordOutput&) { return RecordVerdict::drop; },
             [&records](RecordOutput& out) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "store/data_paths.h"
+#include "store/index_journal.h"
 #include "store/line_file_engine.h"
 #include "store/lock.h"
 #include "store/record_file_engine.h"
@@ -37,11 +38,13 @@ constexpr long AT_FRONT = -1;
 constexpr long AT_END = LONG_MAX;
 
 struct FolderPaths {
+    long folder_no;
     char lock[PATH_SIZE];
     char index[LAST_FILE + 1][PATH_SIZE];  // [1] .. [5]
 };
 
 bool compose_paths(long folder_no, FolderPaths& paths) {
+    paths.folder_no = folder_no;
     if (!folder_file_path(paths.lock, sizeof paths.lock, folder_no, "bbs.chk")) return false;
     for (int n = FIRST_FILE; n <= LAST_FILE; ++n) {
         char name[16];
@@ -52,6 +55,8 @@ bool compose_paths(long folder_no, FolderPaths& paths) {
 }
 
 bool is_root(const BBS_IDX& record) { return record.BBS_G_NO == record.SEL_NO; }
+
+long long byte_at(long k) { return static_cast<long long>(k) * static_cast<long long>(RECORD); }
 
 // What is written is always a clean image: padding and RESERVE zero and every
 // text terminated within its field, whatever the caller left there.
@@ -115,8 +120,10 @@ struct PlannedRecord {
 // the front that is not there already, and an added record goes at the end),
 // only the changed records are written in place and the added one appended:
 // each write is one whole record. Otherwise the file is rewritten through its
-// ".tmp" copy, which replaces it with one rename(). The caller holds the lock.
-int rearrange_file(const char* path, const Rearrangement& plan) {
+// ".tmp" copy, which replaces it with one rename(). Each change is announced
+// to the session first.
+int rearrange_file(IndexWriteSession& session, int file_no, const char* path,
+                   const Rearrangement& plan) {
     long count = 0;
     std::vector<PlannedRecord> front;    // in their order
     std::vector<PlannedRecord> changed;  // for the write in place
@@ -141,9 +148,14 @@ int rearrange_file(const char* path, const Rearrangement& plan) {
         const bool appends = plan.added == nullptr || plan.after == AT_END || plan.after >= count - 1;
         if (front_in_place && appends) {
             for (const PlannedRecord& c : changed) {
-                if (!file.write_at(c.position, &c.record, RECORD)) return STORE_CANNOT_OPEN;
+                if (!session.before_write(file_no, file.fd(), byte_at(c.position), RECORD) ||
+                    !file.write_at(c.position, &c.record, RECORD)) {
+                    return STORE_CANNOT_OPEN;
+                }
             }
-            if (plan.added != nullptr && !file.write_at(count, plan.added, RECORD)) {
+            if (plan.added == nullptr) return STORE_OK;
+            if (!session.before_write(file_no, file.fd(), byte_at(count), RECORD)) return STORE_CANNOT_OPEN;
+            if (!file.write_at(count, plan.added, RECORD)) {
                 file.truncate_to(count, RECORD);  // no torn record left behind
                 return STORE_CANNOT_OPEN;
             }
@@ -151,6 +163,7 @@ int rearrange_file(const char* path, const Rearrangement& plan) {
         }
     }
 
+    if (!session.before_replace(file_no)) return STORE_CANNOT_OPEN;
     bool added_done = plan.added == nullptr;
     bool added_next = false;  // the record just kept is the one the added record follows
     bool front_done = false;
@@ -240,7 +253,7 @@ int find_reply_place(const char* path, int32_t parent, int32_t thread, long new_
 
 // Removes every record of message S from a file: a cut of the file when its
 // only record is the last one, a rewrite through ".tmp" otherwise.
-int remove_from_file(const char* path, int32_t sel_no) {
+int remove_from_file(IndexWriteSession& session, int file_no, const char* path, int32_t sel_no) {
     long count = 0;
     long found = 0;
     long last_found = -1;
@@ -258,9 +271,13 @@ int remove_from_file(const char* path, int32_t sel_no) {
         if (!scanned) return STORE_CANNOT_OPEN;
         if (found == 0) return STORE_OK;
         if (found == 1 && last_found == count - 1) {
-            return file.truncate_to(count - 1, RECORD) ? STORE_OK : STORE_CANNOT_OPEN;
+            return session.before_truncate(file_no, file.fd(), byte_at(count - 1)) &&
+                           file.truncate_to(count - 1, RECORD)
+                       ? STORE_OK
+                       : STORE_CANNOT_OPEN;
         }
     }
+    if (!session.before_replace(file_no)) return STORE_CANNOT_OPEN;
     return rewrite_records_locked(
         path, RECORD,
         [&](long, void* data, RecordOutput&) {
@@ -271,7 +288,7 @@ int remove_from_file(const char* path, int32_t sel_no) {
 }
 
 // Marks the first record of message S deleted, in place.
-int mark_in_file(const char* path, int32_t sel_no) {
+int mark_in_file(IndexWriteSession& session, int file_no, const char* path, int32_t sel_no) {
     RecordFile file;
     if (!file.open(path, true)) return STORE_CANNOT_OPEN;
     long at = -1;
@@ -285,7 +302,9 @@ int mark_in_file(const char* path, int32_t sel_no) {
     if (!scanned) return STORE_CANNOT_OPEN;
     if (at < 0 || found.DEL_FLG == 1) return STORE_OK;
     found.DEL_FLG = 1;
-    return file.write_at(at, &found, RECORD) ? STORE_OK : STORE_CANNOT_OPEN;
+    return session.before_write(file_no, file.fd(), byte_at(at), RECORD) && file.write_at(at, &found, RECORD)
+               ? STORE_OK
+               : STORE_CANNOT_OPEN;
 }
 
 // The first failure is the operation's result; the files after it are still
@@ -295,8 +314,8 @@ void note(int& result, int step) {
 }
 
 int insert_message(const FolderPaths& paths) {
-    FileLock lock(paths.lock);
-    if (!lock.held()) return STORE_LOCK_BUSY;
+    IndexWriteSession session(paths.folder_no);
+    if (session.status() != STORE_OK) return session.status();
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -323,6 +342,7 @@ int insert_message(const FolderPaths& paths) {
 
     // The number is taken by the record in bbs1.idx; a failed write leaves no
     // torn record there, so the number stays free.
+    if (!session.before_write(1, bbs1.fd(), byte_at(count), RECORD)) return STORE_CANNOT_OPEN;
     if (!bbs1.write_at(count, &added, RECORD)) {
         bbs1.truncate_to(count, RECORD);
         return STORE_CANNOT_OPEN;
@@ -347,7 +367,7 @@ int insert_message(const FolderPaths& paths) {
         roots.added = &added;
         roots.after = AT_END;
     }
-    note(result, rearrange_file(paths.index[2], roots));
+    note(result, rearrange_file(session, 2, paths.index[2], roots));
 
     Rearrangement active_roots;  // bbs3.idx: the topic or the replied thread first
     if (reply) {
@@ -357,7 +377,7 @@ int insert_message(const FolderPaths& paths) {
         active_roots.added = &added;
         active_roots.after = AT_FRONT;
     }
-    note(result, rearrange_file(paths.index[3], active_roots));
+    note(result, rearrange_file(session, 3, paths.index[3], active_roots));
 
     Rearrangement threads;  // bbs4.idx
     threads.added = &added;
@@ -365,9 +385,9 @@ int insert_message(const FolderPaths& paths) {
     if (reply) {
         const int step = find_reply_place(paths.index[4], parent, thread, AT_END, threads.after);
         note(result, step);
-        if (step == STORE_OK) note(result, rearrange_file(paths.index[4], threads));
+        if (step == STORE_OK) note(result, rearrange_file(session, 4, paths.index[4], threads));
     } else {
-        note(result, rearrange_file(paths.index[4], threads));
+        note(result, rearrange_file(session, 4, paths.index[4], threads));
     }
 
     Rearrangement active_threads;  // bbs5.idx: the thread first, with its new record
@@ -378,9 +398,9 @@ int insert_message(const FolderPaths& paths) {
         const int step =
             find_reply_place(paths.index[5], parent, thread, AT_FRONT, active_threads.after);
         note(result, step);
-        if (step == STORE_OK) note(result, rearrange_file(paths.index[5], active_threads));
+        if (step == STORE_OK) note(result, rearrange_file(session, 5, paths.index[5], active_threads));
     } else {
-        note(result, rearrange_file(paths.index[5], active_threads));
+        note(result, rearrange_file(session, 5, paths.index[5], active_threads));
     }
     return result;
 }
@@ -412,8 +432,8 @@ int may_go_for_good(const FolderPaths& paths, const RecordFile& bbs1, int32_t se
 int delete_message(const FolderPaths& paths) {
     const int32_t sel_no = sBBS_IDX.SEL_NO;
     if (sel_no < 1) return STORE_NOT_FOUND;
-    FileLock lock(paths.lock);
-    if (!lock.held()) return STORE_LOCK_BUSY;
+    IndexWriteSession session(paths.folder_no);
+    if (session.status() != STORE_OK) return session.status();
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -431,16 +451,19 @@ int delete_message(const FolderPaths& paths) {
     int result = STORE_OK;
     if (may_go && sel_no == count) {
         // The last number is given again to the next message.
-        if (!bbs1.truncate_to(count - 1, RECORD)) note(result, STORE_CANNOT_OPEN);
-    } else if (!bbs1.write_at(sel_no - 1, &record, RECORD)) {
+        if (!session.before_truncate(1, bbs1.fd(), byte_at(count - 1)) || !bbs1.truncate_to(count - 1, RECORD)) {
+            note(result, STORE_CANNOT_OPEN);
+        }
+    } else if (!session.before_write(1, bbs1.fd(), byte_at(sel_no - 1), RECORD) ||
+               !bbs1.write_at(sel_no - 1, &record, RECORD)) {
         note(result, STORE_CANNOT_OPEN);
     }
     bbs1 = RecordFile();
 
     for (int n = 2; n <= LAST_FILE; ++n) {
         if ((n == 2 || n == 3) && !is_root(record)) continue;
-        note(result, may_go ? remove_from_file(paths.index[n], sel_no)
-                            : mark_in_file(paths.index[n], sel_no));
+        note(result, may_go ? remove_from_file(session, n, paths.index[n], sel_no)
+                            : mark_in_file(session, n, paths.index[n], sel_no));
     }
     return result;
 }
@@ -448,8 +471,8 @@ int delete_message(const FolderPaths& paths) {
 int update_message(const FolderPaths& paths) {
     const int32_t sel_no = sBBS_IDX.SEL_NO;
     if (sel_no < 1) return STORE_NOT_FOUND;
-    FileLock lock(paths.lock);
-    if (!lock.held()) return STORE_LOCK_BUSY;
+    IndexWriteSession session(paths.folder_no);
+    if (session.status() != STORE_OK) return session.status();
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -467,7 +490,10 @@ int update_message(const FolderPaths& paths) {
     updated.CLASS = stored.CLASS;
     updated.DEL_FLG = stored.DEL_FLG;
     updated.RES_COUNT = stored.RES_COUNT;
-    if (!bbs1.write_at(sel_no - 1, &updated, RECORD)) return STORE_CANNOT_OPEN;
+    if (!session.before_write(1, bbs1.fd(), byte_at(sel_no - 1), RECORD) ||
+        !bbs1.write_at(sel_no - 1, &updated, RECORD)) {
+        return STORE_CANNOT_OPEN;
+    }
     bbs1 = RecordFile();
     sBBS_IDX = updated;
 
@@ -484,10 +510,10 @@ int update_message(const FolderPaths& paths) {
     to_front.to_front = [thread](const BBS_IDX& r) { return r.BBS_G_NO == thread; };
 
     int result = STORE_OK;
-    note(result, rearrange_file(paths.index[2], plan));
-    note(result, rearrange_file(paths.index[3], to_front));
-    note(result, rearrange_file(paths.index[4], plan));
-    note(result, rearrange_file(paths.index[5], to_front));
+    note(result, rearrange_file(session, 2, paths.index[2], plan));
+    note(result, rearrange_file(session, 3, paths.index[3], to_front));
+    note(result, rearrange_file(session, 4, paths.index[4], plan));
+    note(result, rearrange_file(session, 5, paths.index[5], to_front));
     return result;
 }
 
@@ -736,8 +762,8 @@ int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no) {
 int Fio_BBS_IDX_REBUILD(long folder_no) {
     FolderPaths paths;
     if (!compose_paths(folder_no, paths)) return STORE_CANNOT_OPEN;
-    FileLock lock(paths.lock);
-    if (!lock.held()) return STORE_LOCK_BUSY;
+    IndexWriteSession session(folder_no);
+    if (session.status() != STORE_OK) return session.status();
 
     std::vector<int32_t> in_thread;  // records of bbs1.idx per thread number
     {
@@ -764,8 +790,8 @@ int Fio_BBS_IDX_REBUILD(long folder_no) {
         return true;
     };
     int result = STORE_OK;
-    note(result, rearrange_file(paths.index[2], recount));
-    note(result, rearrange_file(paths.index[3], recount));
+    note(result, rearrange_file(session, 2, paths.index[2], recount));
+    note(result, rearrange_file(session, 3, paths.index[3], recount));
     return result;
 }
 

@@ -81,7 +81,9 @@ extern BBS_IDX sBBS_IDX20[BBS_IDX_PAGE];
 //     file keeping its own RES_COUNT and the stored thread fields and DEL_FLG;
 //     the thread moves to the front of bbs3.idx and bbs5.idx. -1 no such message.
 // 0; -2 a file could not be opened or fully written (the files done before stay
-// done); -9 the lock is held.
+// done); -9 the lock is held. Insert, delete and update (and the recount below)
+// write through an IndexWriteSession (store/index_journal.h): one killed part
+// way is taken back by the next writer of the folder.
 int Fio_BBS_IDX(int sql_mode);
 
 // Page disp_page (from 1; 0 or less reads page 1) of index file access_mode
