@@ -1,6 +1,6 @@
 #include "cgi/request_parser.h"
 
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,13 +47,39 @@ constexpr std::size_t path_size = 1100;  // data directory (1001) + "CGI" + a nu
 constexpr std::size_t max_delimiter = 99;
 constexpr std::size_t hold_back = 2;     // the CR LF before a delimiter is not content
 
-// ---- pair list ----
+// ---- what one request may cost ----
+
+// Bytes of names and values kept beyond max_length, so that a small
+// configured limit still keeps the session and JOB fields of an oversize
+// request (its screen has to reach the refusal).
+constexpr std::size_t text_slack = 1024 * 1024;
+
+// Past a bound (max_length, the text budget, cgi_max_uploads, cgi_max_pairs)
+// the request is refused (-2) as a whole: pairs that do not fit and all later
+// uploads are read and dropped, and the upload files it had stored already are
+// removed. A refused request leaves no file behind, so a screen that refuses
+// it has nothing to clean up.
+struct Bounds {
+    std::size_t text_budget;  // bytes of names and values that may be kept
+    std::size_t text_bytes;   // bytes kept so far
+    std::size_t pairs;
+    std::size_t uploads;  // upload files tried
+    bool refused;
+};
+Bounds g_bounds;
 
 // The upload files this request created and wrote whole.
 std::vector<std::string> created_uploads;
 
+// Where the last cgi_getvalue hit stood: reading one name with count 0, 1,
+// 2 ... goes on from there instead of walking the list from its start.
+const _list* memo_node = nullptr;
+int memo_count = 0;
+
 void free_pairs() {
     created_uploads.clear();
+    memo_node = nullptr;
+    memo_count = 0;
     _list* node = &list;
     while (node != nullptr) {
         _list* next = node->next;
@@ -77,56 +103,6 @@ char* copy_bytes(const char* src, std::size_t n) {
 }
 
 int hex_digit(unsigned char c) { return c >= 'A' ? (c & 0xDF) - 'A' + 10 : c - '0'; }
-
-// ---- URL-encoded input ----
-
-void parse_urlencoded(char* text) {
-    // Before the split and the decoding, so that an encoded "+" stays a plus.
-    for (char* p = text; *p != '\0'; ++p) {
-        if (*p == '+') *p = ' ';
-    }
-    char* piece = text;
-    for (;;) {
-        char* amp = std::strchr(piece, '&');
-        if (amp == nullptr) {
-            if (*piece != '\0') cgi_setdata(piece, 1);
-            return;
-        }
-        *amp = '\0';
-        cgi_setdata(piece, 1);
-        piece = amp + 1;
-    }
-}
-
-// What arrives of a URL-encoded body, up to length bytes, as a text. The buffer
-// grows with the data, so a large CONTENT_LENGTH alone costs no memory.
-char* read_urlencoded_body(unsigned long length) {
-    std::size_t cap = (length < 65536 ? length : 65536) + 1;
-    auto* buf = static_cast<char*>(std::malloc(cap));
-    if (buf == nullptr) return nullptr;
-    std::size_t got = 0;
-    while (got < length) {
-        if (got + 1 == cap) {
-            std::size_t want = (cap - 1) * 2;
-            if (want > length) want = length;
-            auto* bigger = static_cast<char*>(std::realloc(buf, want + 1));
-            if (bigger == nullptr) {
-                std::free(buf);
-                return nullptr;
-            }
-            buf = bigger;
-            cap = want + 1;
-        }
-        std::size_t room = cap - 1 - got;
-        if (room > length - got) room = length - got;
-        ssize_t n = read(0, buf + got, room);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    buf[got] = '\0';
-    return buf;
-}
 
 // CGI/1.1 gives CONTENT_LENGTH as decimal digits only; anything else (or zero)
 // is not a usable length.
@@ -188,6 +164,109 @@ bool skip_line() {
         c = next_byte();
     } while (c >= 0 && c != '\n');
     return c >= 0;
+}
+
+// Reads and drops up to n bytes of the body; how many there were.
+unsigned long drain_input(unsigned long n) {
+    unsigned long dropped = 0;
+    while (dropped < n) {
+        const unsigned long left = n - dropped;
+        ssize_t got = read(0, g_inbuf, left < input_chunk ? static_cast<std::size_t>(left) : input_chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        dropped += static_cast<unsigned long>(got);
+    }
+    return dropped;
+}
+
+// ---- pairs within the bounds ----
+
+void remove_upload(const char* path) {
+    char os_path[path_size];
+    copy_field(os_path, sizeof os_path, path);
+    Cu_remove(os_path);
+}
+
+void refuse() {
+    g_bounds.refused = true;
+    for (const std::string& path : created_uploads) remove_upload(path.c_str());
+    created_uploads.clear();
+}
+
+bool pair_fits(std::size_t text_length) {
+    return g_bounds.pairs < cgi_max_pairs && text_length <= g_bounds.text_budget - g_bounds.text_bytes;
+}
+
+// Appends the pair of "name=value" when it fits, else refuses the request.
+// false when it was not kept.
+bool append_pair(const char* text, int mode) {
+    const std::size_t length = std::strlen(text);
+    if (!pair_fits(length)) {
+        refuse();
+        return false;
+    }
+    if (cgi_setdata(text, mode) != 0) return false;
+    ++g_bounds.pairs;
+    g_bounds.text_bytes += length;
+    return true;
+}
+
+// ---- URL-encoded input ----
+
+// cut: the text stops inside the body, so its last piece may be the head of
+// a longer pair; it is left out rather than kept with a shortened value.
+void parse_urlencoded(char* text, bool cut) {
+    // Before the split and the decoding, so that an encoded "+" stays a plus.
+    for (char* p = text; *p != '\0'; ++p) {
+        if (*p == '+') *p = ' ';
+    }
+    char* piece = text;
+    for (;;) {
+        char* amp = std::strchr(piece, '&');
+        if (amp == nullptr) {
+            if (*piece != '\0' && !cut) append_pair(piece, 1);
+            return;
+        }
+        *amp = '\0';
+        // Past a bound the rest is dropped unseen.
+        if (!append_pair(piece, 1) && g_bounds.refused) return;
+        piece = amp + 1;
+    }
+}
+
+// The first keep bytes of a URL-encoded body of length bytes, as a text; the
+// rest is read and dropped (*cut: there was some). The buffer grows with the
+// data, so a large CONTENT_LENGTH alone costs no memory, and an oversize one
+// never more than keep bytes.
+char* read_urlencoded_body(unsigned long length, unsigned long keep, bool* cut) {
+    *cut = false;
+    const unsigned long wanted = length < keep ? length : keep;
+    std::size_t cap = (wanted < 65536 ? wanted : 65536) + 1;
+    auto* buf = static_cast<char*>(std::malloc(cap));
+    if (buf == nullptr) return nullptr;
+    std::size_t got = 0;
+    while (got < wanted) {
+        if (got + 1 == cap) {
+            std::size_t want = (cap - 1) * 2;
+            if (want > wanted) want = wanted;
+            auto* bigger = static_cast<char*>(std::realloc(buf, want + 1));
+            if (bigger == nullptr) {
+                std::free(buf);
+                return nullptr;
+            }
+            buf = bigger;
+            cap = want + 1;
+        }
+        std::size_t room = cap - 1 - got;
+        if (room > wanted - got) room = wanted - got;
+        ssize_t n = read(0, buf + got, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    buf[got] = '\0';
+    if (got == wanted && length > wanted) *cut = drain_input(length - wanted) > 0;
+    return buf;
 }
 
 // ---- delimiter search ----
@@ -419,67 +498,78 @@ bool read_text_part(const char* name) {
     std::size_t n = sink.len >= hold_back ? sink.len - hold_back : 0;
     g_databuff[n] = '\0';
     compose_pair({name, "=", g_databuff});
-    cgi_setdata(g_databuff2, 2);
+    append_pair(g_databuff2, 2);
     return true;
 }
 
-void upload_path(char* path, int n) {
-    std::snprintf(path, path_size, "%sCGI%d", SYSINFO.DATA_FILE_PATH, n);
+// An upload is named "CGI" and a number made of the process id and a counter
+// of this process: concurrent requests never pick the same name, and the
+// choice costs no look at the directory. The counter runs on across calls of
+// cgi_get, so a later call does not run into an earlier call's files.
+constexpr long long serials_per_process = 1000000;
+constexpr int upload_name_tries = 8;
+long long upload_serial = 0;
+
+void upload_path(char* path, long long n) {
+    std::snprintf(path, path_size, "%sCGI%lld", SYSINFO.DATA_FILE_PATH, n);
 }
 
-bool path_taken(const char* os_path) {
-    struct stat st;
-    return lstat(os_path, &st) == 0;
+long long serial_upload_number(bool advance) {
+    const long long serial = upload_serial % serials_per_process;
+    if (advance) ++upload_serial;
+    return static_cast<long long>(getpid()) * serials_per_process + serial;
 }
 
-// The lowest free upload name, created exclusively. When another process takes
-// a name between our look and our create, the next number is tried. -1 (path
-// still names the free slot) when a free name cannot be created.
+// After a clash (a file left by an earlier process of the same id) the next
+// tries take random numbers rather than walking on through its files.
+long long random_upload_number() {
+    unsigned long long bits = 0;
+    if (getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+        return serial_upload_number(true);
+    }
+    return static_cast<long long>(bits >> 1);
+}
+
+// Creates a fresh upload file exclusively. -1 (path names the last name
+// tried) when none could be created.
 int create_upload_file(char* path) {
-    for (int n = 0; n < INT_MAX; ++n) {
-        upload_path(path, n);
+    for (int attempt = 0; attempt < upload_name_tries; ++attempt) {
+        upload_path(path, attempt == 0 ? serial_upload_number(true) : random_upload_number());
         char os_path[path_size];
         copy_field(os_path, sizeof os_path, path);
         errno = 0;
-        int fh = Cu_b_create_new(os_path);
+        const int fh = Cu_b_create_new(os_path);
         if (fh >= 0) return fh;
-        if (errno != EEXIST && !path_taken(os_path)) return -1;
+        if (errno != EEXIST) return -1;
     }
     return -1;
 }
 
-// The name an upload would get, without creating anything.
-void free_upload_path(char* path) {
-    for (int n = 0; n < INT_MAX; ++n) {
-        upload_path(path, n);
-        char os_path[path_size];
-        copy_field(os_path, sizeof os_path, path);
-        yen_to_sura(os_path);
-        if (!path_taken(os_path)) return;
-    }
-}
-
-void remove_upload(const char* path) {
-    char os_path[path_size];
-    copy_field(os_path, sizeof os_path, path);
-    Cu_remove(os_path);
-}
-
-// An oversize body's uploads are read and dropped; so are those whose file
-// cannot be created or fully written. The pair names the path either way.
-bool read_file_part(const char* name, const char* filename, bool oversize) {
+// A refused request's uploads are read and dropped; so are those whose file
+// cannot be created or fully written. The pair names a path either way (one
+// that holds no file of this request), so a dropped upload never reads like
+// a field sent without a file.
+bool read_file_part(const char* name, const char* filename) {
     if (filename[0] == '\0') {
         DiscardSink sink;
         if (!scan_to_delimiter(sink)) return false;
         compose_pair({name, "="});
-        cgi_setdata(g_databuff2, 2);
+        append_pair(g_databuff2, 2);
         return true;
+    }
+    // Checked before a file exists: one upload too many, or an upload whose
+    // pair could not be kept, refuses the request.
+    if (!g_bounds.refused &&
+        (g_bounds.uploads == cgi_max_uploads ||
+         !pair_fits(std::strlen(name) + std::strlen(filename) + path_size + 2))) {
+        refuse();
     }
     char path[path_size];
     int fh = -1;
-    if (oversize) {
-        free_upload_path(path);
+    if (g_bounds.refused) {
+        upload_path(path, serial_upload_number(false));
     } else {
+        ++g_bounds.uploads;
         fh = create_upload_file(path);
     }
     bool found;
@@ -500,13 +590,13 @@ bool read_file_part(const char* name, const char* filename, bool oversize) {
     }
     if (!found) return false;
     compose_pair({name, "=", filename, ",", path});
-    cgi_setdata(g_databuff2, 2);
+    append_pair(g_databuff2, 2);
     return true;
 }
 
 // Pairs are appended as their parts complete; a part cut off by the end of the
 // body is left out.
-void parse_multipart(const char* content_type, bool oversize) {
+void parse_multipart(const char* content_type) {
     set_delimiter(content_type);
     if (g_delim.len == 0) return;
     input_byte = 0;
@@ -523,8 +613,7 @@ void parse_multipart(const char* content_type, bool oversize) {
             if (file_part < 0) return;
         }
         if (!skip_part_headers()) return;
-        bool complete = file_part == 1 ? read_file_part(name, filename, oversize)
-                                       : read_text_part(name);
+        bool complete = file_part == 1 ? read_file_part(name, filename) : read_text_part(name);
         if (!complete || !another_part_follows()) return;
     }
 }
@@ -602,6 +691,8 @@ int cgi_get(long max_length) {
     content_length = 0;
     input_byte = 0;
     g_in = InputState{};
+    const std::size_t limit = max_length < 0 ? 0 : static_cast<std::size_t>(max_length);
+    g_bounds = Bounds{limit + text_slack, 0, 0, 0, false};
 
     const char* method = std::getenv("REQUEST_METHOD");
     if (method != nullptr && std::strcmp(method, "GET") == 0) {
@@ -609,9 +700,9 @@ int cgi_get(long max_length) {
         if (query == nullptr || *query == '\0') return 0;
         char* text = copy_bytes(query, std::strlen(query));
         if (text == nullptr) return -1;
-        parse_urlencoded(text);
+        parse_urlencoded(text, false);
         std::free(text);
-        return 0;
+        return g_bounds.refused ? -2 : 0;
     }
     if (method == nullptr || std::strcmp(method, "POST") != 0) return 0;
 
@@ -619,22 +710,24 @@ int cgi_get(long max_length) {
         content_length = 0;
         return -2;
     }
-    // An oversize body is parsed all the same; the caller decides what to refuse.
-    const bool oversize =
-        max_length < 0 || content_length > static_cast<unsigned long>(max_length);
-    const int result = oversize ? -2 : 0;
+    // An oversize body is parsed all the same (within the bounds); the caller
+    // decides what to refuse.
+    if (max_length < 0 || content_length > static_cast<unsigned long>(max_length)) {
+        g_bounds.refused = true;
+    }
 
     char content_type[header_text_size];
     copy_field(content_type, sizeof content_type, std::getenv("CONTENT_TYPE"));
     if (std::strcmp(content_type, "application/x-www-form-urlencoded") == 0) {
-        char* text = read_urlencoded_body(content_length);
+        bool cut = false;
+        char* text = read_urlencoded_body(content_length, g_bounds.text_budget, &cut);
         if (text == nullptr) return -1;
-        parse_urlencoded(text);
+        parse_urlencoded(text, cut);
         std::free(text);
-        return result;
+    } else {
+        parse_multipart(content_type);
     }
-    parse_multipart(content_type, oversize);
-    return result;
+    return g_bounds.refused ? -2 : 0;
 }
 
 bool cgi_is_upload(const char* path) {
@@ -649,10 +742,17 @@ int cgi_getvalue(const char* serch_name, int in_count, char* out_buff, std::size
     if (out_buff == nullptr || in_size == 0) return -1;
     out_buff[0] = '\0';
     if (serch_name == nullptr) return -1;
+    const _list* node = &list;
     int seen = 0;
-    for (const _list* node = &list; node != nullptr && node->name != nullptr; node = node->next) {
+    if (memo_node != nullptr && in_count >= memo_count && std::strcmp(memo_node->name, serch_name) == 0) {
+        node = memo_node;
+        seen = memo_count;
+    }
+    for (; node != nullptr && node->name != nullptr; node = node->next) {
         if (std::strcmp(node->name, serch_name) != 0) continue;
         if (seen == in_count) {
+            memo_node = node;
+            memo_count = seen;
             copy_field(out_buff, in_size, node->value);
             return 0;
         }

@@ -5,17 +5,29 @@
 
 #include <cstddef>
 
+// What one request may keep. Upload files: the attachment slots of a post (a
+// folder offers at most 99) and the five pictures of the settings form.
+// Pairs: far more than a post or the settings form sends, room for an unread
+// list with thousands of messages ticked, while a body of nothing but "&"
+// does not turn into millions of nodes.
+inline constexpr std::size_t cgi_max_uploads = 99 + 5;
+inline constexpr std::size_t cgi_max_pairs = 10000;
+
 // Reads REQUEST_METHOD, QUERY_STRING, CONTENT_LENGTH, CONTENT_TYPE and the body
 // on standard input (never more than CONTENT_LENGTH bytes). An earlier list is
-// released first.
+// released first; the function may be called any number of times.
 //  0  parsed (also: no or unknown request method, empty query string)
 // -1  no memory for a URL-encoded input; the list is empty
-// -2  POST without a usable CONTENT_LENGTH (nothing parsed), or a body larger
-//     than max_length (text fields parsed; uploads read and dropped)
+// -2  POST without a usable CONTENT_LENGTH (nothing parsed), or a request over
+//     a bound: a body larger than max_length, more than cgi_max_uploads files,
+//     more than cgi_max_pairs pairs, or names and values of more than
+//     max_length + 1 MB. The pairs that fit are kept (of a URL-encoded body
+//     only whole pairs within its first max_length + 1 MB bytes); the rest of
+//     the body is read and dropped, and the request keeps no upload file.
 //
-// An uploaded file's value is "<client file name>,<temporary path>"; the file
-// "<DATA_FILE_PATH>CGI<n>" holds exactly the uploaded bytes. A file field sent
-// without a file reads as empty.
+// An uploaded file's value is "<client file name>,<path>"; when the upload
+// was kept, the file "<DATA_FILE_PATH>CGI<n>" holds exactly the uploaded
+// bytes (see cgi_is_upload). A file field sent without a file reads as empty.
 int cgi_get(long max_length);
 
 // Copies the value of the in_count-th pair (from 0) named exactly serch_name,

@@ -274,10 +274,10 @@ int delete_message(long sel_no) {
 }  // namespace
 
 int b_BWRITEWR(int type) {
-    // Uploads not stored by the end are removed on every way out. An
-    // oversize request's uploads were read and dropped by the parser, which
-    // created no file for them: the path each names is only the next free
-    // name, which a concurrent upload may own by now, so nothing is taken.
+    // Uploads not stored by the end are removed on every way out. A request
+    // the parser refused (oversize, or more files or pairs than it keeps)
+    // holds no upload file: the parser created none or removed its own, so
+    // the paths its pairs name are nobody's to take or remove.
     const int slots = attachment_slots();
     Uploads uploads;
     const bool safe_uploads = g_cgi_get_res != 0 || read_uploads(slots, uploads);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <random>
 #include <string>
@@ -99,6 +100,18 @@ protected:
         return rest;
     }
     std::string upload(int n) const { return data_.file("CGI" + std::to_string(n)); }
+    // The path an upload field's value names.
+    static std::string path_of(const char* name, int n = 0) {
+        const std::string v = value(name, n);
+        return v.substr(v.rfind(',') + 1);
+    }
+    std::size_t uploads_left() const {
+        std::size_t n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(data_.path())) {
+            n += entry.path().filename().string().rfind("CGI", 0) == 0;
+        }
+        return n;
+    }
 
     TempDir data_;
     TempDir input_;
@@ -242,15 +255,15 @@ TEST_F(RequestParser, UploadsKeepTheirExactBytes) {
                                    file_part("f", "b.bin", c1000) + file_part("f", "c b.txt", c1001) +
                                    text_part("after", "2") + closing()),
               0);
-    EXPECT_EQ(value("f", 0), "a.bin," + upload(0));
-    EXPECT_EQ(value("f", 1), "b.bin," + upload(1));
-    EXPECT_EQ(value("f", 2), "c b.txt," + upload(2));
-    EXPECT_EQ(read_file(upload(0)), c999);
-    EXPECT_EQ(read_file(upload(1)), c1000);
-    EXPECT_EQ(read_file(upload(2)), c1001);
+    EXPECT_EQ(value("f", 0), "a.bin," + path_of("f", 0));
+    EXPECT_EQ(value("f", 2), "c b.txt," + path_of("f", 2));
+    EXPECT_EQ(read_file(path_of("f", 0)), c999);
+    EXPECT_EQ(read_file(path_of("f", 1)), c1000);
+    EXPECT_EQ(read_file(path_of("f", 2)), c1001);
+    EXPECT_EQ(uploads_left(), 3u);
     EXPECT_EQ(value("after"), "2");
     struct stat st;
-    ASSERT_EQ(stat(upload(0).c_str(), &st), 0);
+    ASSERT_EQ(stat(path_of("f", 0).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
@@ -274,31 +287,111 @@ TEST_F(RequestParser, LargeUploadAcrossReadBuffers) {
                        closing(boundary)),
               0);
     EXPECT_EQ(value("n"), "1");
-    EXPECT_TRUE(read_file(upload(0)) == content);
+    EXPECT_TRUE(read_file(path_of("big")) == content);
 }
 
-TEST_F(RequestParser, UploadTakesTheNextFreeName) {
-    write_file(upload(0), "older");
-    write_file(upload(2), "busy");
+TEST_F(RequestParser, UploadNamesNeverReuseAFile) {
+    ASSERT_EQ(post(kMultipart, file_part("f", "x", "first") + closing()), 0);
+    const std::string first = path_of("f");
+    ASSERT_EQ(first.rfind(data_.file("CGI"), 0), 0u);
+    // The names the next two uploads would take first are held, as by an
+    // earlier process of the same id: they are left alone.
+    const long long n = std::stoll(first.substr(data_.file("CGI").size()));
+    write_file(data_.file("CGI" + std::to_string(n + 1)), "busy");
+    write_file(data_.file("CGI" + std::to_string(n + 2)), "busy");
     ASSERT_EQ(post(kMultipart, file_part("f", "x", "one") + file_part("f", "y", "two") + closing()), 0);
-    EXPECT_EQ(value("f", 0), "x," + upload(1));
-    EXPECT_EQ(value("f", 1), "y," + upload(3));
-    EXPECT_EQ(read_file(upload(0)), "older");
-    EXPECT_EQ(read_file(upload(1)), "one");
-    EXPECT_EQ(read_file(upload(2)), "busy");
-    EXPECT_EQ(read_file(upload(3)), "two");
+    const std::string one = path_of("f", 0);
+    const std::string two = path_of("f", 1);
+    EXPECT_NE(one, two);
+    EXPECT_EQ(read_file(first), "first");
+    EXPECT_EQ(read_file(one), "one");
+    EXPECT_EQ(read_file(two), "two");
+    EXPECT_EQ(read_file(data_.file("CGI" + std::to_string(n + 1))), "busy");
+    EXPECT_EQ(read_file(data_.file("CGI" + std::to_string(n + 2))), "busy");
+    EXPECT_EQ(uploads_left(), 5u);
 }
 
 TEST_F(RequestParser, OnlyFilesItWroteWholeCountAsUploads) {
     write_file(upload(7), "another request's upload");
     ASSERT_EQ(post(kMultipart, file_part("f", "x", "one") + text_part("g", "y," + upload(7)) + closing()), 0);
-    EXPECT_TRUE(cgi_is_upload(upload(0).c_str()));
+    const std::string written = path_of("f");
+    EXPECT_TRUE(cgi_is_upload(written.c_str()));
     EXPECT_FALSE(cgi_is_upload(upload(7).c_str()));  // only named by a text field
     // An oversize request names a path it never writes; the earlier list is gone.
     EXPECT_EQ(post(kMultipart, file_part("f", "big", std::string(5000, 'z')) + closing(), 1000), -2);
-    const std::string named = value("f").substr(value("f").find(',') + 1);
-    EXPECT_FALSE(cgi_is_upload(named.c_str()));
-    EXPECT_FALSE(cgi_is_upload(upload(0).c_str()));
+    EXPECT_FALSE(cgi_is_upload(path_of("f").c_str()));
+    EXPECT_FALSE(exists(path_of("f")));
+    EXPECT_FALSE(cgi_is_upload(written.c_str()));
+}
+
+TEST_F(RequestParser, UploadsPastTheCapRefuseTheRequestAndLeaveNoFile) {
+    std::string parts;
+    for (std::size_t i = 0; i < cgi_max_uploads; ++i) parts += file_part("f", "f" + std::to_string(i), "x");
+    ASSERT_EQ(post(kMultipart, parts + file_part("none", "", "") + closing()), 0);
+    EXPECT_EQ(uploads_left(), cgi_max_uploads);
+    EXPECT_TRUE(cgi_is_upload(path_of("f", cgi_max_uploads - 1).c_str()));
+
+    // One more: the uploads stored so far go, the rest is dropped, text fields stay.
+    ASSERT_EQ(post(kMultipart, text_part("a", "1") + parts + file_part("f", "last", "x") + text_part("b", "2") +
+                                   closing()),
+              -2);
+    EXPECT_EQ(uploads_left(), cgi_max_uploads);  // only the first request's
+    EXPECT_EQ(value("a") + value("b"), "12");
+    EXPECT_EQ(value("f", cgi_max_uploads).rfind("last,", 0), 0u);
+    EXPECT_FALSE(cgi_is_upload(path_of("f", 0).c_str()) || exists(path_of("f", 0)));
+    EXPECT_FALSE(exists(path_of("f", cgi_max_uploads)));
+}
+
+TEST_F(RequestParser, PairsPastTheCapRefuseTheRequest) {
+    const std::string form = "application/x-www-form-urlencoded";
+    std::string pairs;
+    for (std::size_t i = 0; i < cgi_max_pairs; ++i) pairs += "a=" + std::to_string(i) + "&";
+    ASSERT_EQ(post(form, pairs), 0);  // a final "&" makes no pair
+    // Values read in order continue from the last one found; other orders still hold.
+    for (std::size_t i = 0; i < cgi_max_pairs; ++i) ASSERT_EQ(value("a", i, 8), std::to_string(i));
+    EXPECT_EQ(value("a", 7, 8), "7");
+    EXPECT_FALSE(has("a", cgi_max_pairs));
+
+    ASSERT_EQ(post(form, pairs + "b=1&c=2"), -2);
+    EXPECT_EQ(value("a", cgi_max_pairs - 1, 8), std::to_string(cgi_max_pairs - 1));
+    EXPECT_FALSE(has("b"));
+
+    // An upload stored before the cap is crossed is removed again.
+    std::string body = file_part("f", "x", "content");
+    for (std::size_t i = 1; i < cgi_max_pairs; ++i) body += text_part("t", "v");
+    ASSERT_EQ(post(kMultipart, body + closing()), 0);
+    ASSERT_EQ(uploads_left(), 1u);
+    ASSERT_EQ(post(kMultipart, body + text_part("over", "1") + closing()), -2);
+    EXPECT_FALSE(has("over"));
+    EXPECT_FALSE(exists(path_of("f")));
+    EXPECT_EQ(uploads_left(), 1u);
+}
+
+TEST_F(RequestParser, OversizeBodyKeepsOnlyWhatFitsItsBound) {
+    // A URL-encoded body: whole pairs of its first max_length + 1 MB bytes; the
+    // rest is read up to CONTENT_LENGTH and dropped.
+    const std::string body = "a=1&b=" + std::string(2 * 1024 * 1024, 'x') + "&c=3";
+    EXPECT_EQ(post("application/x-www-form-urlencoded", body + "TAIL", 100, std::to_string(body.size())), -2);
+    EXPECT_EQ(value("a"), "1");
+    EXPECT_FALSE(has("b"));  // cut by the bound: not kept shortened
+    EXPECT_FALSE(has("c"));
+    EXPECT_EQ(unread_stdin(), "TAIL");
+
+    // Multipart text fields: names and values up to max_length + 1 MB.
+    std::string parts;
+    for (int i = 0; i < 12; ++i) parts += text_part("v", std::string(99998, 'v'));
+    EXPECT_EQ(post(kMultipart, parts + closing(), 0), -2);
+    EXPECT_TRUE(has("v", 9));
+    EXPECT_FALSE(has("v", 10));
+}
+
+TEST_F(RequestParser, BoundaryIsCutTo99Characters) {
+    const std::string boundary = "Z" + std::string(149, 'q');
+    ASSERT_EQ(post("multipart/form-data; boundary=" + boundary,
+                   text_part("a", "xyz", boundary) + text_part("b", "2", boundary) + closing(boundary)),
+              0);
+    EXPECT_EQ(value("a"), "xyz");
+    EXPECT_EQ(value("b"), "2");
 }
 
 TEST_F(RequestParser, FileFieldWithoutFileIsEmpty) {
@@ -306,7 +399,7 @@ TEST_F(RequestParser, FileFieldWithoutFileIsEmpty) {
     EXPECT_TRUE(has("f"));
     EXPECT_EQ(value("f"), "");
     EXPECT_EQ(value("t"), "x");
-    EXPECT_FALSE(exists(upload(0)));
+    EXPECT_EQ(uploads_left(), 0u);
 }
 
 TEST_F(RequestParser, OversizePostKeepsTextFieldsAndStoresNoUpload) {
@@ -315,14 +408,15 @@ TEST_F(RequestParser, OversizePostKeepsTextFieldsAndStoresNoUpload) {
     EXPECT_EQ(post(kMultipart, body, 1000), -2);
     EXPECT_EQ(value("a"), "1");
     EXPECT_EQ(value("b"), "2");
-    EXPECT_EQ(value("f"), "big.bin," + upload(0));
-    EXPECT_FALSE(exists(upload(0)));
+    EXPECT_EQ(value("f").rfind("big.bin," + data_.file("CGI"), 0), 0u);
+    EXPECT_EQ(uploads_left(), 0u);
 }
 
 TEST_F(RequestParser, UploadThatCannotBeCreatedIsDropped) {
     copy_field(SYSINFO.DATA_FILE_PATH, data_.file("missing/").c_str());
     ASSERT_EQ(post(kMultipart, file_part("f", "x.bin", "content") + text_part("t", "x") + closing()), 0);
-    EXPECT_EQ(value("f"), "x.bin," + data_.file("missing/CGI0"));
+    EXPECT_EQ(value("f").rfind("x.bin," + data_.file("missing/CGI"), 0), 0u);
+    EXPECT_FALSE(cgi_is_upload(path_of("f").c_str()));
     EXPECT_EQ(value("t"), "x");
 }
 
@@ -333,7 +427,7 @@ TEST_F(RequestParser, TruncatedMultipartKeepsCompletedPairs) {
     ASSERT_EQ(post(kMultipart, body, 10000000, "100000"), 0);
     EXPECT_EQ(value("a"), "1");
     EXPECT_EQ(value("b"), "2");
-    EXPECT_EQ(read_file(upload(0)), "complete");
+    EXPECT_EQ(read_file(path_of("f")), "complete");
     EXPECT_FALSE(has("c"));
 
     // An upload cut off in its content leaves neither a pair nor a half file.
@@ -342,8 +436,8 @@ TEST_F(RequestParser, TruncatedMultipartKeepsCompletedPairs) {
     ASSERT_EQ(post(kMultipart, body, 10000000, "100000"), 0);
     EXPECT_EQ(value("b"), "2");
     EXPECT_FALSE(has("g"));
-    EXPECT_EQ(read_file(upload(1)), "complete");
-    EXPECT_FALSE(exists(upload(2)));
+    EXPECT_EQ(read_file(path_of("f")), "complete");
+    EXPECT_EQ(uploads_left(), 2u);  // the two "complete" files, no half one
 }
 
 TEST_F(RequestParser, MultipartStopsAtContentLength) {
