@@ -194,6 +194,10 @@ void append_code_point(std::string& out, const ParserInput& input, char32_t cp) 
         out += bytes;
         return;
     }
+    // The parser hands back a C1 control, a surrogate or a value past U+10FFFF only
+    // from a reference out of range, which a browser shows as U+FFFD (and it reads
+    // &#137; as U+2030).
+    if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
     char ref[16];
     const int n = std::snprintf(ref, sizeof ref, "&#%u;", static_cast<unsigned>(cp));
     out.append(ref, static_cast<std::size_t>(n));
@@ -204,19 +208,13 @@ void append_escaped(std::string& out, const ParserInput& input, const char* text
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* end = p + std::strlen(text);
     while (p < end) {
-        char32_t cp = *p;
-        if (cp >= 0x80) {
-            cp = next_code_point(p, end);
-            // The parser can hand back an over-long form of an ASCII character (from
-            // a reference out of range): it is escaped as that character.
-            if (cp >= 0x80) {
-                append_code_point(out, input, cp);
-                continue;
-            }
-        } else {
-            ++p;
+        if (*p >= 0x80) {
+            const char32_t cp = next_code_point(p, end);
+            // An over-long form comes only from a reference out of range.
+            append_code_point(out, input, cp < 0x80 ? 0xFFFD : cp);
+            continue;
         }
-        const char c = static_cast<char>(cp);
+        const char c = static_cast<char>(*p++);
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
