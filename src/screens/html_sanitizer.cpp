@@ -196,8 +196,10 @@ void append_code_point(std::string& out, const ParserInput& input, char32_t cp) 
     }
     // The parser hands back a C1 control, a surrogate or a value past U+10FFFF only
     // from a reference out of range, which a browser shows as U+FFFD (and it reads
-    // &#137; as U+2030).
-    if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+    // &#137; as U+2030). One of the placeholders' code points that stands for no
+    // bytes came the same way; written as a reference it would read back as U+FFFD.
+    const bool placeholder = (cp >= kByteBase && cp <= kByteBase + 0xFF) || cp >= kPlane15;
+    if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0xD800 && cp <= 0xDFFF) || placeholder) cp = 0xFFFD;
     char ref[16];
     const int n = std::snprintf(ref, sizeof ref, "&#%u;", static_cast<unsigned>(cp));
     out.append(ref, static_cast<std::size_t>(n));
