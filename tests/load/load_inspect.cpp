@@ -137,6 +137,11 @@ int main(int argc, char** argv) {
                 yen_to_sura(path);
                 attachment = read_file(path).find("attachment of " + token + "\n") == 0;
             }
+            // The file alone is not enough: the detail frame offers what add_file.txt lists.
+            const std::string listed = std::to_string(at.sel_no) + ",1," + post.attachment + ",\n";
+            const std::string records = read_file(data_path(at.folder, at.sel_no, "add_file.txt"));
+            attachment = attachment && (records.compare(0, listed.size(), listed) == 0 ||
+                                        records.find("\n" + listed) != std::string::npos);
         }
         if (post.state == "unknown") {
             unknown_incomplete += (!body || !attachment) ? 1 : 0;
