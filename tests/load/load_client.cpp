@@ -217,7 +217,7 @@ struct Tally {
 
 class Session {
 public:
-    Session(const Options& options, int client) : options_(options), client_(client), http_(options.port) {}
+    Session(const Options& options, int client) : client_(client), http_(options.port) {}
 
     bool login(std::string& why) {
         const std::string id = user_id(client_);
@@ -283,7 +283,6 @@ public:
     }
 
 private:
-    const Options& options_;
     int client_;
     HttpConnection http_;
     std::string session_, key1_, key2_;
