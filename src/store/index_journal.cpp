@@ -122,7 +122,8 @@ std::vector<Entry> parse(const std::vector<char>& bytes) {
         const JournalEntryHeader& h = entry.header;
         at += sizeof h;
         const bool commit = h.KIND == KIND_COMMIT && h.FILE_NO == 0;
-        const bool change = (h.KIND == KIND_BYTES || h.KIND == KIND_WHOLE) && h.FILE_NO >= 1 && h.FILE_NO <= 5;
+        const bool change =
+            (h.KIND == KIND_BYTES || h.KIND == KIND_WHOLE) && h.FILE_NO >= 1 && h.FILE_NO <= 5;
         if (h.MAGIC != MAGIC || !(commit || change) || h.OFFSET < 0 || h.OLD_LENGTH < 0 ||
             h.PAYLOAD_SIZE > bytes.size() - at) {
             break;
@@ -145,13 +146,29 @@ bool undo_bytes(const char* path, const Entry& entry) {
     return undone;
 }
 
-// No second name: the replacement had not begun (the name is made after the
-// entry, the replacement after the name) or an earlier recovery already put
-// the old file back. When the file never was replaced both names are links
-// of one file: rename() leaves both, so the second one is removed.
+// No second name: an earlier recovery already put the old file back (the name
+// is made before the entry). When the file never was replaced both names are
+// links of one file: rename() leaves both, so the second one is removed.
 bool undo_whole(const char* path, const char* side) {
     if (::rename(side, path) != 0 && errno != ENOENT) return false;
     return gone(side);
+}
+
+// The file under a second name as well. A second name still there (a writer
+// killed before its entry, or one that could not clear up) is no one's: no
+// entry names it. A file still missing is made empty, as the rewrite would.
+bool keep_second_name(const char* path, const char* side) {
+    if (::link(path, side) == 0) return true;
+    if (errno == EEXIST) {
+        if (!gone(side)) return false;
+    } else if (errno == ENOENT) {
+        const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) return false;
+        ::close(fd);
+    } else {
+        return false;
+    }
+    return ::link(path, side) == 0;
 }
 
 }  // namespace
@@ -221,13 +238,16 @@ int IndexWriteSession::recover() {
     return gone(journal_path_) ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
-bool IndexWriteSession::append_entry(const void* header, const char* payload, std::size_t payload_size) {
-    if (broken_) return false;
+bool IndexWriteSession::open_journal() {
     if (journal_fd_ < 0) {
         journal_fd_ = ::open(journal_path_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (journal_fd_ < 0) return false;
         journal_size_ = 0;
     }
+    return journal_fd_ >= 0;
+}
+
+bool IndexWriteSession::append_entry(const void* header, const char* payload, std::size_t payload_size) {
+    if (broken_ || !open_journal()) return false;
     // One write for header and payload: an entry is mostly a few hundred bytes.
     const std::size_t size = sizeof(JournalEntryHeader) + payload_size;
     std::unique_ptr<char[]> entry(new char[size]);
@@ -285,23 +305,22 @@ bool IndexWriteSession::before_replace(int file_no) {
     reached(IndexJournalPoint::before_change);
     if (status_ != STORE_OK || file_no < 1 || file_no > FILES) return false;
     if (saved_whole_[file_no]) return true;
-    // The second name needs a file to link; a missing one would be created
-    // empty by the rewrite anyway.
-    const int fd = ::open(index_path_[file_no], O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    ::close(fd);
-    // A second name still there (a writer that could not clear up) is no one's.
-    if (!gone(side_path_[file_no])) return false;
+    // The second name before the entry: an entry always names the old file.
+    // The journal is there first, so that its recovery clears up a second
+    // name left without an entry. A link costs the same whatever the file's
+    // size: no copy is made.
+    if (!open_journal() || !keep_second_name(index_path_[file_no], side_path_[file_no])) return false;
+    reached(IndexJournalPoint::linked);
     JournalEntryHeader header{};
     header.MAGIC = MAGIC;
     header.KIND = KIND_WHOLE;
     header.FILE_NO = file_no;
     header.CHECKSUM = entry_checksum(header, nullptr);
-    if (!append_entry(&header, nullptr, 0)) return false;
+    if (!append_entry(&header, nullptr, 0)) {
+        gone(side_path_[file_no]);
+        return false;
+    }
     reached(IndexJournalPoint::entry_written);
-    // A link costs the same whatever the file's size: no copy is made.
-    if (::link(index_path_[file_no], side_path_[file_no]) != 0) return false;
-    reached(IndexJournalPoint::linked);
     saved_whole_[file_no] = true;
     return true;
 }

@@ -27,8 +27,8 @@
 enum class IndexJournalPoint {
     locked,         // the lock is held; nothing recovered or changed yet
     before_change,  // a change is announced (the one before it is complete)
-    entry_written,  // its undo entry is in the journal, the change not begun
     linked,         // a file to be replaced is kept under its second name
+    entry_written,  // the change's undo entry is in the journal, the change not begun
     all_changed,    // every change is done; the journal is still there
     committed,      // the commit entry is written: the changes stand; second
                     // names and the journal are not yet removed
@@ -67,6 +67,7 @@ private:
     static constexpr std::size_t PATH_SIZE = 1200;
     static constexpr int FILES = 5;
 
+    bool open_journal();
     bool save_range(int file_no, int fd, long long offset, long long length);
     bool append_entry(const void* header, const char* payload, std::size_t payload_size);
     int recover();
