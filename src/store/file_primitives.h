@@ -22,8 +22,8 @@ int Cu_remove(char* in_buff);                      // 0 removed, -1 not
 void Cu_cpfile(char* dsc_file, char* src_file);    // replaces dsc_file by a copy of src_file
 int Cu_rename(char* in_buff1, char* in_buff2);          // 0 renamed, -1 not
 // Replaces target by temp so that a power loss cannot bring target back empty
-// or torn: temp's bytes reach the disk before the rename. 0 replaced, -1 not
-// (temp stays).
+// or torn: when target exists, temp's bytes reach the disk before the rename.
+// 0 replaced, -1 not (temp stays).
 int Cu_replace_durably(char* temp, char* target);
 void Cu_chmod(char* FileDSC, const char* mode);    // mode as octal text, for example "777"
 long Cu_get_filelength(char* FileSRC);             // 0 when the path cannot be examined
