@@ -252,6 +252,10 @@ public:
         return true;
     }
 
+    // Numbers of this client's posts, unique over the whole run.
+    long next_post() { return ++posts_; }
+    long posted() const { return posts_; }
+
     HttpResponse page(const std::string& query) { return http_.get("/wbbs.cgi?" + session_ + "&" + query); }
 
     // Posts a new thread (parent 0) or a reply; the ledger line says what the board answered.
@@ -286,6 +290,7 @@ private:
     int client_;
     HttpConnection http_;
     std::string session_, key1_, key2_;
+    long posts_ = 0;
 };
 
 double percentile(std::vector<double>& values, double q) {
@@ -395,6 +400,12 @@ struct RunResult {
     Tally tally;
     double elapsed = 0;
     long requests = 0;
+
+    void add(const RunResult& other) {
+        tally.merge(other.tally);
+        elapsed += other.elapsed;
+        requests += other.requests;
+    }
 };
 
 // Runs body(client, tally, deadline) in one thread per client, all started together.
@@ -466,8 +477,7 @@ struct Known {
 // One simulated user: 90 % pages as a browser asks for them, the rest posts and replies.
 void board_client(const Options& o, const Known& known, int c, Tally& tally, Clock::time_point deadline,
                   Session& session) {
-    std::mt19937 random(static_cast<unsigned>(1000 + c));
-    long seq = 0;
+    std::mt19937 random(static_cast<unsigned>(1000 + c) + static_cast<unsigned>(session.posted()) * 7919u);
     while (Clock::now() < deadline) {
         const int folder = 1 + static_cast<int>(random() % static_cast<unsigned>(o.folders));
         const std::string f = std::to_string(folder);
@@ -478,7 +488,7 @@ void board_client(const Options& o, const Known& known, int c, Tally& tally, Clo
         if (roll < o.post_percent) {
             const bool reply = roll % 2 == 1;
             char token[64];
-            std::snprintf(token, sizeof token, "L%s-%02d-%06ld", o.tag.c_str(), c + 1, ++seq);
+            std::snprintf(token, sizeof token, "L%s-%02d-%06ld", o.tag.c_str(), c + 1, session.next_post());
             HttpResponse answer;
             tally.posts.push_back(session.post(folder, reply ? some.sel_no : 0, token, true, &answer));
             const Kind kind = reply ? kReply : kPost;
@@ -569,9 +579,19 @@ int run_load(const Options& o) {
         killer.emplace(o.kill_exe, o.kill_ms);
         killer->start();
     }
-    RunResult board = run_clients(o.clients, o.seconds, [&](int c, Tally& tally, Clock::time_point deadline) {
-        board_client(o, known, c, tally, deadline, *sessions[static_cast<std::size_t>(c)]);
-    });
+    // The board and the floor take turns in slices of about ten seconds, so
+    // that other work on the machine weighs on both alike.
+    const int slices = o.floor ? std::max(1, static_cast<int>(o.seconds / 10)) : 1;
+    RunResult board, floor;
+    for (int slice = 0; slice < slices; ++slice) {
+        board.add(run_clients(o.clients, o.seconds / slices, [&](int c, Tally& tally, Clock::time_point deadline) {
+            board_client(o, known, c, tally, deadline, *sessions[static_cast<std::size_t>(c)]);
+        }));
+        if (!o.floor) continue;
+        floor.add(run_clients(o.clients, o.seconds / slices, [&](int, Tally& tally, Clock::time_point deadline) {
+            floor_client(o, tally, deadline);
+        }));
+    }
     const long kills = killer ? killer->stop() : 0;
     append_ledger(o.ledger, board.tally.posts);
 
@@ -583,9 +603,6 @@ int run_load(const Options& o) {
     if (killer) std::printf("  SIGKILLs sent to wbbs.cgi: %ld\n", kills);
 
     if (o.floor) {
-        RunResult floor = run_clients(o.clients, o.seconds, [&](int, Tally& tally, Clock::time_point deadline) {
-            floor_client(o, tally, deadline);
-        });
         std::snprintf(title, sizeof title, "floor CGI, %d clients", o.clients);
         print_kinds(floor, title);
         print_problems(floor.tally);
