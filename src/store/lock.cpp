@@ -97,9 +97,12 @@ bool sweep_finds_none(const char* path, GuardWatch& watch) {
 enum class Take { created, unguarded, busy };
 
 // One exclusive create: of two processes racing for a free lock, one wins.
-Take try_take(const char* path) {
+// The winner's file is described in made, so that its release can tell it
+// from a lock file another writer made in its place.
+Take try_take(const char* path, struct stat& made) {
     const int fh = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fh >= 0) {
+        if (::fstat(fh, &made) != 0) made = {};
         ::close(fh);
         return Take::created;
     }
@@ -142,22 +145,34 @@ bool poll_until(int wait_ms, Attempt attempt) {
     }
 }
 
-Take take_lock(const char* path) {
+Take take_lock(const char* path, struct stat& made) {
     GuardWatch watch;
     Take take = Take::busy;
     poll_until(LOCK_WRITER_WAIT_MS, [&] {
-        take = try_take(path);
+        take = try_take(path, made);
         if (take != Take::busy) return true;
         if (!sweep_finds_none(path, watch)) return false;
-        take = try_take(path);  // swept, or released meanwhile
+        take = try_take(path, made);  // swept, or released meanwhile
         return take != Take::busy;
     });
     return take;
 }
 
+// A stale lock counts as free for a reader even when it cannot be removed
+// now: the guard may have been left by a process killed inside it, and only
+// a waiting writer removes that. Refusing readers until a writer of this
+// very file comes could last days for a file that is rarely written.
 int test_lock(const char* path) {
     GuardWatch watch;
-    return poll_until(LOCK_READER_WAIT_MS, [&] { return sweep_finds_none(path, watch); }) ? 0 : LOCK_BUSY;
+    return poll_until(LOCK_READER_WAIT_MS, [&] {
+               struct stat st;
+               if (::stat(path, &st) != 0) return true;
+               if (!is_stale(st)) return false;
+               break_stale(path, watch);
+               return true;
+           })
+               ? 0
+               : LOCK_BUSY;
 }
 
 int release_lock(const char* path) {
@@ -175,7 +190,10 @@ int Fio_xor_control(char* chkfilename, int mode) {
     GuardWatch watch;
     switch (mode) {
         case 0: return test_lock(chkfilename);
-        case 1: return take_lock(chkfilename) == Take::busy ? LOCK_BUSY : 0;
+        case 1: {
+            struct stat made;
+            return take_lock(chkfilename, made) == Take::busy ? LOCK_BUSY : 0;
+        }
         case 2:
             sweep_finds_none(chkfilename, watch);
             return release_lock(chkfilename);
@@ -188,9 +206,13 @@ int Fio_xor_control(char* chkfilename, int mode) {
 FileLock::FileLock(const char* chkfilename) {
     copy_field(path_, chkfilename);
     yen_to_sura(path_);
-    const Take take = take_lock(path_);
+    struct stat made {};
+    const Take take = take_lock(path_, made);
     held_ = take != Take::busy;
     created_ = take == Take::created;
+    made_dev_ = made.st_dev;
+    made_ino_ = made.st_ino;
+    made_ctime_ns_ = change_time_ns(made);
 }
 
 FileLock::~FileLock() {
@@ -198,7 +220,17 @@ FileLock::~FileLock() {
     // to remove: releasing it would only wait for the retries. The lock is this
     // process's own, so no sweep first: were it held past the stale age, the
     // sweep would remove it and the release wait for nothing.
-    if (created_) release_lock(path_);
+    if (!created_) return;
+    // Held past the stale age, the lock may have been broken and taken by
+    // another writer: that writer's file is not this one's to remove, or a
+    // third would be let in beside it. Inode numbers are reused at once, so
+    // the change time tells the files apart too.
+    struct stat st;
+    if (::stat(path_, &st) == 0 &&
+        (st.st_dev != made_dev_ || st.st_ino != made_ino_ || change_time_ns(st) != made_ctime_ns_)) {
+        return;
+    }
+    release_lock(path_);
 }
 
 bool lock_is_busy(const char* chkfilename) {

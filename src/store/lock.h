@@ -12,7 +12,8 @@
 // A stale lock is broken by one process only: the removal happens under a
 // short guard, the lock's path with ".brk" appended, created exclusively; the
 // lock's age is checked again inside it. Only a guard holder ever removes a
-// lock file it did not create itself.
+// lock file it did not create itself. A reader counts a stale lock as free
+// even when a guard keeps it from removing it.
 #pragma once
 
 // Result of a test (mode 0) or a take (mode 1) when another process holds the lock.
@@ -50,6 +51,10 @@ private:
     char path_[1200];
     bool held_ = false;
     bool created_ = false;
+    // The lock file this process made, to release only that one.
+    unsigned long long made_dev_ = 0;
+    unsigned long long made_ino_ = 0;
+    long long made_ctime_ns_ = 0;
 };
 
 // A reader's check: true when a writer still holds the lock after the

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "store/lock.h"
 #include "unit/test_support.h"
@@ -9,6 +10,12 @@
 using namespace test_support;
 
 namespace {
+
+long long change_time_ns(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+}
 
 class LockTest : public ::testing::Test {
 protected:
@@ -82,7 +89,8 @@ TEST_F(LockTest, AStaleLockIsTakenAtOnceAndOneTurningStaleWhileWaited) {
 
 // Another process breaking the stale lock holds the guard: a waiter leaves the
 // lock alone until the guard goes. A guard that stays was left by a killed
-// process and is removed after a few seconds of waiting.
+// process and is removed after a few seconds of a writer's waiting; readers
+// never remove it, but a stale lock does not refuse them meanwhile.
 TEST_F(LockTest, AStaleLockIsBrokenOnlyUnderItsGuard) {
     const std::string guard = lock_path + LOCK_GUARD_SUFFIX;
     write_file(lock_path, "");
@@ -91,15 +99,19 @@ TEST_F(LockTest, AStaleLockIsBrokenOnlyUnderItsGuard) {
     clock.during_waits([&](long long waited) {
         if (waited >= 100) std::remove(guard.c_str());
     });
-    EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
+    EXPECT_EQ(control(1), 0);
     EXPECT_GE(clock.waited_ms(), 100);
+    EXPECT_EQ(control(2), 0);
 
     write_file(lock_path, "");
     write_file(guard, "");
     clock.age(lock_path, 61);
     clock.during_waits(nullptr);
-    EXPECT_TRUE(lock_is_busy(lock_path.c_str()));  // a reader never waits that long
+    const long long start = clock.waited_ms();
+    EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
+    EXPECT_EQ(clock.waited_ms(), start);
     EXPECT_TRUE(exists(guard));
+    EXPECT_TRUE(exists(lock_path));
     const long long before = clock.waited_ms();
     EXPECT_EQ(control(1), 0);
     EXPECT_GE(clock.waited_ms() - before, LOCK_GUARD_STALE_MS);
@@ -136,6 +148,26 @@ TEST_F(LockTest, GuardReleasesOnEveryPath) {
     }
     EXPECT_FALSE(exists(lock_path));
     EXPECT_FALSE(lock_is_busy(lock_path.c_str()));
+}
+
+// A writer that outlived the stale age lost its lock to the next writer; its
+// release must not remove that writer's lock and let a third one in.
+TEST_F(LockTest, AGuardWhoseLockWasBrokenLeavesTheNextWritersLock) {
+    std::optional<FileLock> late(std::in_place, lock_path.c_str());
+    ASSERT_TRUE(late->held());
+    // A minute apart the two lock files differ in change time even when the
+    // inode is reused: wait for the file system's clock to move on (a tick).
+    const std::string probe = dir.file("probe");
+    do {
+        write_file(probe, "");
+    } while (change_time_ns(probe) <= change_time_ns(lock_path));
+    clock.age(lock_path, 61);
+    FileLock next(lock_path.c_str());
+    ASSERT_TRUE(next.held());
+    clock.age(lock_path, 0);
+    late.reset();
+    EXPECT_TRUE(exists(lock_path));
+    EXPECT_TRUE(lock_is_busy(lock_path.c_str()));
 }
 
 TEST_F(LockTest, AGuardHeldPastTheStaleAgeIsReleasedAtOnce) {
