@@ -68,8 +68,13 @@ struct Bounds {
 };
 Bounds g_bounds;
 
-// The upload files this request created and wrote whole.
+// The upload files this request created and wrote whole. All of them are
+// upload_prefix ("<data directory>CGI") and a number, so cgi_is_upload looks
+// past a path's first differing byte only when it has that prefix: the posting
+// handler tries it at every comma of a value, and a value of commas must not
+// cost its length for each of them.
 std::vector<std::string> created_uploads;
+std::string upload_prefix;
 
 // Where the last cgi_getvalue hit stood: reading one name with count 0, 1,
 // 2 ... goes on from there instead of walking the list from its start.
@@ -511,7 +516,7 @@ constexpr int upload_name_tries = 8;
 long long upload_serial = 0;
 
 void upload_path(char* path, long long n) {
-    std::snprintf(path, path_size, "%sCGI%lld", SYSINFO.DATA_FILE_PATH, n);
+    std::snprintf(path, path_size, "%s%lld", upload_prefix.c_str(), n);
 }
 
 long long serial_upload_number(bool advance) {
@@ -693,6 +698,7 @@ int cgi_get(long max_length) {
     g_in = InputState{};
     const std::size_t limit = max_length < 0 ? 0 : static_cast<std::size_t>(max_length);
     g_bounds = Bounds{limit + text_slack, 0, 0, 0, false};
+    upload_prefix.assign(SYSINFO.DATA_FILE_PATH).append("CGI");
 
     const char* method = std::getenv("REQUEST_METHOD");
     if (method != nullptr && std::strcmp(method, "GET") == 0) {
@@ -731,9 +737,12 @@ int cgi_get(long max_length) {
 }
 
 bool cgi_is_upload(const char* path) {
-    if (path == nullptr || path[0] == '\0') return false;
+    if (path == nullptr || cgi_parser::created_uploads.empty()) return false;
+    const std::string& prefix = cgi_parser::upload_prefix;
+    if (std::strncmp(path, prefix.c_str(), prefix.size()) != 0) return false;
+    const char* number = path + prefix.size();
     for (const std::string& created : cgi_parser::created_uploads) {
-        if (created == path) return true;
+        if (std::strcmp(number, created.c_str() + prefix.size()) == 0) return true;
     }
     return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -322,6 +323,27 @@ TEST_F(RequestParser, OnlyFilesItWroteWholeCountAsUploads) {
     EXPECT_FALSE(cgi_is_upload(path_of("f").c_str()));
     EXPECT_FALSE(exists(path_of("f")));
     EXPECT_FALSE(cgi_is_upload(written.c_str()));
+}
+
+TEST_F(RequestParser, UploadCheckCostsNoMoreThanThePathItIsGiven) {
+    // A post within every bound: all the uploads it may keep, and thousands of
+    // ATFILE fields full of commas, each of which the posting handler tries as
+    // the start of a path. That took seconds when each try compared every
+    // upload with the whole rest of the value.
+    std::string parts;
+    for (std::size_t i = 0; i < cgi_max_uploads; ++i) parts += file_part("f", "f", "x");
+    ASSERT_EQ(post(kMultipart, parts + closing()), 0);
+    const std::string commas(2150, ',');
+    const std::clock_t start = std::clock();
+    int hits = 0;
+    for (int field = 0; field < 4000; ++field) {
+        for (std::size_t i = commas.size(); i-- > 0;) hits += cgi_is_upload(commas.c_str() + i + 1);
+    }
+    EXPECT_LT(double(std::clock() - start) / CLOCKS_PER_SEC, 1.0);
+    EXPECT_EQ(hits, 0);
+    EXPECT_TRUE(cgi_is_upload(path_of("f", cgi_max_uploads - 1).c_str()));
+    EXPECT_FALSE(cgi_is_upload((path_of("f") + "0").c_str()));
+    EXPECT_FALSE(cgi_is_upload(path_of("f").substr(0, path_of("f").size() - 1).c_str()));
 }
 
 TEST_F(RequestParser, UploadsPastTheCapRefuseTheRequestAndLeaveNoFile) {
