@@ -70,8 +70,12 @@ int sweep_folder(long folder_no, const char* now) {
         sBBS_IDX.FOLDER_NO = static_cast<int32_t>(folder_no);
         sBBS_IDX.SEL_NO = static_cast<int32_t>(sel_no);
         const int selected = Fio_BBS_IDX(1);
+        // A busy index ends the sweep: each read waits for the lock, and a
+        // writer's lock left by a crash would make every one of thousands of
+        // reads wait its full second. The next visit sweeps again.
+        if (selected == STORE_LOCK_BUSY) return selected;
         if (selected != STORE_OK) {
-            // Gone since the count (the last one removed) is fine; a busy index is not.
+            // Gone since the count (the last one removed) is fine.
             if (selected != STORE_NOT_FOUND && result == STORE_OK) result = selected;
             continue;
         }
@@ -79,6 +83,7 @@ int sweep_folder(long folder_no, const char* now) {
         // Byte by byte on the date part: expired once the limit day is over.
         if (std::strncmp(now, sBBS_IDX.TIME_LIMIT_DATE, DATE_PART) <= 0) continue;
         const int deleted = delete_expired(folder_no, sel_no);
+        if (deleted == STORE_LOCK_BUSY) return deleted;
         if (result == STORE_OK) result = deleted;
     }
     return result;
