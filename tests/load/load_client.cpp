@@ -9,6 +9,7 @@
 //   load_client load  --port P --lng FILE --ledger FILE --folders F --clients N --seconds S
 //                     [--post-percent P] [--floor] [--kill-exe PATH [--kill-ms MS]] [--tag T]
 //   load_client again --port P --lng FILE --ledger FILE --folders F --clients N [--tag T]
+//   load_client floor --port P --lng FILE --ledger FILE --clients N --seconds S
 //
 // Users are ld01, ld02, ... with the password pw-<id>; seed posts as ld01.
 // Exit status: 0 clean, 1 problems seen (load: any error page or empty list,
@@ -674,7 +675,7 @@ int run_again(const Options& o) {
 }
 
 [[noreturn]] void usage(const char* why) {
-    std::fprintf(stderr, "load_client: %s\nusage: load_client seed|load|again --port P --lng FILE --ledger FILE "
+    std::fprintf(stderr, "load_client: %s\nusage: load_client seed|load|again|floor --port P --lng FILE --ledger FILE "
                          "[--folders F] [--clients N] [--seconds S] [--post-percent P] [--threads T] [--replies R] "
                          "[--floor] [--kill-exe PATH] [--kill-ms MS] [--tag T]\n", why);
     std::exit(2);
@@ -721,5 +722,14 @@ int main(int argc, char** argv) {
     if (o.command == "seed") return run_seed(o);
     if (o.command == "load") return run_load(o);
     if (o.command == "again") return run_again(o);
+    if (o.command == "floor") {
+        // The floor alone, for profiling the server's share of a request.
+        RunResult floor = run_clients(o.clients, o.seconds, [&](int, Tally& tally, Clock::time_point deadline) {
+            floor_client(o, tally, deadline);
+        });
+        print_kinds(floor, "floor CGI");
+        print_problems(floor.tally);
+        return floor.tally.problem_count() == 0 ? 0 : 1;
+    }
     usage("unknown command");
 }
