@@ -1,5 +1,6 @@
 #include "store/lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "store/file_primitives.h"
@@ -63,6 +65,33 @@ void watch_guard(const char* guard, GuardWatch& watch) {
     }
 }
 
+// A writer that died holding a lock may have left a half-written ".tmp" copy
+// beside it. Its data file's next writer would remove it, but a message that
+// is never written again (its body, its attachment list) would keep it for
+// good. The copy of a live writer is younger than a minute (a writer holding
+// its lock longer has lost it already), so only older ones go.
+void remove_stale_temporaries(const char* lock_path) {
+    char directory[1200];
+    copy_field(directory, lock_path);
+    char* slash = std::strrchr(directory, '/');
+    if (slash == nullptr) {
+        copy_field(directory, ".");
+    } else {
+        slash[slash == directory ? 1 : 0] = '\0';
+    }
+    DIR* dir = ::opendir(directory);
+    if (dir == nullptr) return;
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::size_t length = std::strlen(entry->d_name);
+        if (length <= 4 || std::strcmp(entry->d_name + length - 4, ".tmp") != 0) continue;
+        struct stat st;
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (is_stale(st)) ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 // Removes a stale lock under the guard. The lock's age is asked again inside
 // it: another sweeper may have removed the stale lock and a writer made a
 // fresh one since this process looked. True when no lock file is left.
@@ -80,8 +109,13 @@ bool break_stale(const char* path, GuardWatch& watch) {
     ::close(fh);
     struct stat st;
     bool gone = true;
-    if (::stat(path, &st) == 0) gone = is_stale(st) && (::unlink(path) == 0 || errno == ENOENT);
+    bool broken = false;
+    if (::stat(path, &st) == 0) {
+        broken = is_stale(st) && ::unlink(path) == 0;
+        gone = broken || (is_stale(st) && errno == ENOENT);
+    }
     ::unlink(guard);
+    if (broken) remove_stale_temporaries(path);
     return gone;
 }
 

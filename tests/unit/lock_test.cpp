@@ -73,6 +73,19 @@ TEST_F(LockTest, ALockOlderThanAMinuteIsSweptAway) {
     EXPECT_FALSE(exists(lock_path + LOCK_GUARD_SUFFIX));
 }
 
+TEST_F(LockTest, BreakingAStaleLockRemovesTheDeadWritersTemporaryCopies) {
+    write_file(lock_path, "");
+    write_file(dir.file("body.txt.tmp"), "half a bo");
+    write_file(dir.file("body.txt"), "whole body");
+    clock.age(lock_path, 30);
+    EXPECT_EQ(control(0), LOCK_BUSY);  // a live writer's copy stays
+    EXPECT_TRUE(exists(dir.file("body.txt.tmp")));
+    clock.age(lock_path, 61);
+    EXPECT_EQ(control(0), 0);
+    EXPECT_FALSE(exists(dir.file("body.txt.tmp")));
+    EXPECT_EQ(read_file(dir.file("body.txt")), "whole body");
+}
+
 TEST_F(LockTest, AStaleLockIsTakenAtOnceAndOneTurningStaleWhileWaited) {
     write_file(lock_path, "");
     clock.age(lock_path, 61);
