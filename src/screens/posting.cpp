@@ -19,6 +19,7 @@
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/line_file_engine.h"
+#include "store/lock.h"
 #include "store/message_files.h"
 #include "store/message_index.h"
 #include "store/personal_settings.h"
@@ -247,7 +248,14 @@ int select_message(long sel_no, BBS_IDX& message) {
     sBBS_IDX = BBS_IDX{};
     sBBS_IDX.FOLDER_NO = clamp32(cgi_FOLDER_NO);
     sBBS_IDX.SEL_NO = clamp32(sel_no);
-    const int result = Fio_BBS_IDX(MODE_SELECT);
+    // The write that follows waits for the index as long as a writer does;
+    // the read before it must not give up sooner, or a busy folder refuses
+    // replies while it still takes new posts.
+    int result = STORE_LOCK_BUSY;
+    for (int waits = 0; result == STORE_LOCK_BUSY && waits < LOCK_WRITER_WAIT_MS / LOCK_READER_WAIT_MS;
+         ++waits) {
+        result = Fio_BBS_IDX(MODE_SELECT);
+    }
     if (result != STORE_OK) return result;
     if (sBBS_IDX.SEL_NO != sel_no || sBBS_IDX.DEL_FLG == 1) return STORE_NOT_FOUND;
     message = sBBS_IDX;
