@@ -305,6 +305,17 @@ int check_message_index(long folder_no, std::vector<std::string>& problems) {
     char lock[PATH_SIZE];
     if (!folder_file_path(lock, sizeof lock, folder_no, "bbs.chk")) return STORE_CANNOT_OPEN;
     if (lock_is_busy(lock)) return STORE_LOCK_BUSY;
+    // A writer killed part way leaves its journal and the files disagreeing
+    // until the folder's next writer takes its change back. That is no damage
+    // to report: the check takes it back first, as that writer would.
+    char journal[PATH_SIZE];
+    if (!folder_file_path(journal, sizeof journal, folder_no, "bbs.jnl")) return STORE_CANNOT_OPEN;
+    yen_to_sura(journal);
+    struct stat st;
+    if (::stat(journal, &st) == 0) {
+        const IndexWriteSession session(folder_no);
+        if (session.status() != STORE_OK) return session.status();
+    }
     IndexFile files[6];
     for (int n = 1; n <= 5; ++n) {
         char path[PATH_SIZE];

@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
-// Appends one readable text per problem found to `problems`. Reads only: the
-// lock is tested, never taken, and a missing index file counts as empty.
+// Appends one readable text per problem found to `problems`. Reads only (the
+// lock is tested, and a missing index file counts as empty), unless a writer
+// killed part way left its journal: that change is taken back first, under
+// the lock, as the folder's next writer would.
 // 0 when the files were read (whether or not problems were found); -2 when a
 // file could not be read; -9 while a writer holds the lock.
 int check_message_index(long folder_no, std::vector<std::string>& problems);

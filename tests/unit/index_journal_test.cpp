@@ -193,6 +193,23 @@ TEST_F(IndexJournalTest, AWriterStoppedAtAnyPointIsTakenBackByTheNextWriter) {
     }
 }
 
+// A writer killed half way through a post (bbs1 and bbs2 changed, the others
+// not) is no damage from outside: the check takes it back and reports nothing.
+TEST_F(IndexJournalTest, TheCheckTakesBackAKilledWriterInsteadOfReportingIt) {
+    for (int parent : {0, 0, 1}) ASSERT_GT(post(parent), 0);
+    const Files start = index_files();
+    // Points: locked, then before_change and entry_written for bbs1 and bbs2.
+    ASSERT_EQ(run_child({6, false, false}, [] { return post(0); }),
+              kStoppedAt + static_cast<int>(IndexJournalPoint::before_change));
+    ASSERT_TRUE(index_files() != start);
+    ::unlink((folder + "bbs.chk").c_str());
+    std::vector<std::string> problems;
+    EXPECT_EQ(check_message_index(kFolder, problems), 0);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_TRUE(index_files() == start);
+    expect_recovered(false);
+}
+
 // Writers posting at once, one of them killed every few milliseconds: one
 // more post finds the files in step, and every post that returned 0 is there
 // once. A writer notes in shared memory that it holds the lock, so that the
