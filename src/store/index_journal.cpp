@@ -15,6 +15,7 @@
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/line_file_engine.h"
+#include "store/record_file_engine.h"
 
 namespace {
 
@@ -76,28 +77,6 @@ uint32_t entry_checksum(JournalEntryHeader header, const char* payload) {
     return checksum(checksum(2166136261u, &header, sizeof header), payload, header.PAYLOAD_SIZE);
 }
 
-bool read_all(int fd, char* data, std::size_t size, off_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, data + done, size - done, offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool write_all(int fd, const char* data, std::size_t size, off_t offset) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put = ::pwrite(fd, data + done, size - done, offset + static_cast<off_t>(done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 bool gone(const char* path) { return ::unlink(path) == 0 || errno == ENOENT; }
 
 bool converted_path(char* out, std::size_t size, long folder_no, const char* name) {
@@ -140,7 +119,7 @@ bool undo_bytes(const char* path, const Entry& entry) {
     const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     const JournalEntryHeader& h = entry.header;
-    const bool undone = write_all(fd, entry.payload, h.PAYLOAD_SIZE, static_cast<off_t>(h.OFFSET)) &&
+    const bool undone = write_exact(fd, entry.payload, h.PAYLOAD_SIZE, static_cast<off_t>(h.OFFSET)) &&
                         ::ftruncate(fd, static_cast<off_t>(h.OLD_LENGTH)) == 0;
     ::close(fd);
     return undone;
@@ -212,7 +191,7 @@ int IndexWriteSession::recover() {
     bool read = ::fstat(fd, &st) == 0;
     if (read) {
         bytes.resize(static_cast<std::size_t>(st.st_size));
-        read = read_all(fd, bytes.data(), bytes.size(), 0);
+        read = read_exact(fd, bytes.data(), bytes.size(), 0);
     }
     ::close(fd);
     if (!read) return STORE_CANNOT_OPEN;
@@ -253,7 +232,7 @@ bool IndexWriteSession::append_entry(const void* header, const char* payload, st
     std::unique_ptr<char[]> entry(new char[size]);
     std::memcpy(entry.get(), header, sizeof(JournalEntryHeader));
     if (payload_size > 0) std::memcpy(entry.get() + sizeof(JournalEntryHeader), payload, payload_size);
-    if (!write_all(journal_fd_, entry.get(), size, static_cast<off_t>(journal_size_))) {
+    if (!write_exact(journal_fd_, entry.get(), size, static_cast<off_t>(journal_size_))) {
         // A part-written entry would hide every later one from a recovery.
         if (::ftruncate(journal_fd_, static_cast<off_t>(journal_size_)) != 0) broken_ = true;
         return false;
@@ -274,7 +253,7 @@ bool IndexWriteSession::save_range(int file_no, int fd, long long offset, long l
     if (kept < 0) kept = 0;
     if (kept > length) kept = length;
     std::unique_ptr<char[]> old_bytes(new char[static_cast<std::size_t>(kept) + 1]);
-    if (!read_all(fd, old_bytes.get(), static_cast<std::size_t>(kept), static_cast<off_t>(offset))) {
+    if (!read_exact(fd, old_bytes.get(), static_cast<std::size_t>(kept), static_cast<off_t>(offset))) {
         return false;
     }
     JournalEntryHeader header{};

@@ -13,8 +13,6 @@
 #include "store/file_primitives.h"
 #include "store/lock.h"
 
-namespace {
-
 bool read_exact(int fd, void* data, std::size_t size, off_t offset) {
     char* bytes = static_cast<char*>(data);
     std::size_t done = 0;
@@ -38,8 +36,6 @@ bool write_exact(int fd, const void* data, std::size_t size, off_t offset) {
     }
     return true;
 }
-
-}  // namespace
 
 RecordFile::~RecordFile() {
     if (fd_ >= 0) ::close(fd_);

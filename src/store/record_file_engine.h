@@ -10,6 +10,13 @@
 
 #include "store/line_file_engine.h"  // the common result codes
 
+#include <sys/types.h>
+
+// Reads or writes exactly size bytes at offset, going on after a short or
+// interrupted call; false on an error or (reading) the end of the file first.
+bool read_exact(int fd, void* data, std::size_t size, off_t offset);
+bool write_exact(int fd, const void* data, std::size_t size, off_t offset);
+
 // An open record file. Closes on destruction.
 class RecordFile {
 public:
