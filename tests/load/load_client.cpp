@@ -224,16 +224,7 @@ public:
         const std::string id = user_id(client_);
         const HttpResponse r = http_.post("/orva.cgi", "application/x-www-form-urlencoded",
                                           "JOB=LOGIN&uid=" + id + "&upw=pw-" + id);
-        const std::string key1 = between(r.body, "SKEY1=", "&");
-        const std::string key2 = between(r.body, "SKEY2=", "\"");
-        if (r.status != 200 || key1.empty() || key2.empty()) {
-            why = id + ": login failed (HTTP " + std::to_string(r.status) + ") " + excerpt(r.body) + r.failure;
-            return false;
-        }
-        session_ = "uid=" + id + "&SKEY1=" + url_encode(key1) + "&SKEY2=" + url_encode(key2);
-        key1_ = key1;
-        key2_ = key2;
-        return true;
+        return take_keys(id, r, between(r.body, "SKEY1=", "&"), between(r.body, "SKEY2=", "\""), why);
     }
 
     // A password login made by the board itself (its header frame carries the new keys):
@@ -241,8 +232,13 @@ public:
     bool login_board(std::string& why) {
         const std::string id = user_id(client_);
         const HttpResponse r = http_.get("/wbbs.cgi?JOB=FRM221&FOLDER_NO=1&uid=" + id + "&upw=pw-" + id);
-        const std::string key1 = between(r.body, "name=\"SKEY1\" value=\"", "\"");
-        const std::string key2 = between(r.body, "name=\"SKEY2\" value=\"", "\"");
+        return take_keys(id, r, between(r.body, "name=\"SKEY1\" value=\"", "\""),
+                         between(r.body, "name=\"SKEY2\" value=\"", "\""), why);
+    }
+
+    // The session the keys a login page carried make.
+    bool take_keys(const std::string& id, const HttpResponse& r, const std::string& key1,
+                   const std::string& key2, std::string& why) {
         if (r.status != 200 || key1.empty() || key2.empty()) {
             why = id + ": login failed (HTTP " + std::to_string(r.status) + ") " + excerpt(r.body) + r.failure;
             return false;
