@@ -1,6 +1,8 @@
 // wbbs.cgi: one process per HTTP request. Loads the configuration and the
 // messages, parses the request, and runs the screen or action named by JOB.
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -214,6 +216,12 @@ void serve_request() {
 }  // namespace
 
 int main() {
+    // The process lives for one request: memory freed is kept, not handed
+    // back to the system, and large buffers come from the heap rather than
+    // from mappings of their own. Otherwise the 100 KB text buffers of a
+    // message page are given back and their pages faulted in again each time.
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
     // A list page of a large folder runs to hundreds of kilobytes: write it in
     // large pieces. Untouched parts of the buffer cost nothing.
     static char output_buffer[64 * 1024];

@@ -11,19 +11,43 @@
 
 struct STRDEF STRDEF;
 
-namespace {
+void MessageTexts::set(long n, const char* text) {
+    if (n <= 0 || n >= STRDEF_COUNT) return;
+    std::size_t len = 0;
+    while (len + 1 < STRDEF_WIDTH && text[len] != '\0') ++len;
+    offset_[n] = 0;
+    if (len == 0) return;
+    // A redefinition leaves its old text unused; should a file redefine so
+    // much that the room runs out, the live texts are packed again first.
+    if (1 + used_ + len + 1 > sizeof text_) compact();
+    char* at = text_ + 1 + used_;
+    std::memcpy(at, text, len);
+    at[len] = '\0';
+    offset_[n] = static_cast<uint32_t>(1 + used_);
+    used_ += len + 1;
+}
 
-// The table lives in static storage and starts zeroed; only entries a load
-// filled need clearing again, so a request does not touch 200 KB it never uses.
-bool g_filled[STRDEF_COUNT];
-
-void empty_table() {
-    for (int n = 0; n < STRDEF_COUNT; ++n) {
-        if (!g_filled[n]) continue;
-        std::memset(STRDEF.Message[n], 0, STRDEF_WIDTH);
-        g_filled[n] = false;
+void MessageTexts::compact() {
+    const std::string old(text_, 1 + used_);
+    used_ = 0;
+    for (uint32_t& offset : offset_) {
+        if (offset == 0) continue;
+        const char* live = old.data() + offset;
+        const std::size_t len = std::strlen(live);
+        std::memcpy(text_ + 1 + used_, live, len + 1);
+        offset = static_cast<uint32_t>(1 + used_);
+        used_ += len + 1;
     }
 }
+
+void MessageTexts::clear() {
+    // A fresh process starts zeroed: only a reload has offsets to clear.
+    if (used_ == 0) return;
+    std::memset(offset_, 0, sizeof offset_);
+    used_ = 0;
+}
+
+namespace {
 
 void cut_line_end(char* line) {
     std::size_t len = std::strlen(line);
@@ -36,16 +60,13 @@ void store_message(const char* line) {
     std::memcpy(digits, line, std::min<std::size_t>(3, std::strlen(line)));
     const long number = std::strtol(digits, nullptr, 10);
     if (number <= 0 || number >= STRDEF_COUNT) return;
-    char* entry = STRDEF.Message[number];
-    std::memset(entry, 0, STRDEF_WIDTH);
-    if (std::strlen(line) >= 5) copy_field(entry, STRDEF_WIDTH, line + 4);
-    g_filled[number] = true;
+    STRDEF.Message.set(number, std::strlen(line) >= 5 ? line + 4 : "");
 }
 
 }  // namespace
 
 int StrdefFileOpen(const char* filename, const char* language) {
-    empty_table();
+    STRDEF.Message.clear();
     char header[104];
     std::snprintf(header, sizeof header, "[%.99s]", language);
     const std::size_t header_len = std::strlen(header);

@@ -170,7 +170,7 @@ void b_FRM221() {
         // Each line break grows to "<BR>\n": room for a text of nothing else,
         // so the end of a long information text is never lost.
         const std::size_t room = 5 * FOLDER_TEXT_SIZE;
-        std::unique_ptr<char[]> info = std::make_unique<char[]>(room);
+        std::unique_ptr<char[]> info = text_buffer(room);
         copy_field(info.get(), room, config.INFO);
         G_CrLf_to_BR(info.get(), room);
         emit("%s", html(info.get()));

@@ -12,7 +12,7 @@
 #include "util/bytes.h"
 
 long request_number(const char* name, std::size_t size) {
-    std::unique_ptr<char[]> value = std::make_unique<char[]>(size);
+    std::unique_ptr<char[]> value = text_buffer(size);
     value[0] = '\0';
     cgi_getvalue(name, 0, value.get(), size);
     return std::strtol(value.get(), nullptr, 10);

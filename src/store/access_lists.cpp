@@ -39,7 +39,7 @@ std::string field_text(const char (&field)[N]) {
 // file can never match a shorter one by being cut.
 struct AclLine {
     char kind[2] = {};
-    std::unique_ptr<char[]> id = std::make_unique<char[]>(LINE_SIZE_SMALL);
+    std::unique_ptr<char[]> id = text_buffer(LINE_SIZE_SMALL);
     int32_t permit = 0;
 
     bool parse(const char* line) {

@@ -48,8 +48,8 @@ void drop_split_character(char* text) {
 // a select passes it over, a writer leaves it out.
 struct Setting {
     // As wide as a line, so a long key is never cut into a false match.
-    std::unique_ptr<char[]> key = std::make_unique<char[]>(LINE_SIZE_LARGE);
-    std::unique_ptr<char[]> value = std::make_unique<char[]>(LINE_SIZE_LARGE);
+    std::unique_ptr<char[]> key = text_buffer(LINE_SIZE_LARGE);
+    std::unique_ptr<char[]> value = text_buffer(LINE_SIZE_LARGE);
 
     bool parse(const char* line) {
         LineFields fields(line);

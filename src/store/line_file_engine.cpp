@@ -1,5 +1,6 @@
 #include "store/line_file_engine.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -84,8 +85,12 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     FileLock lock(lock_path);
     if (!lock.held()) return STORE_LOCK_BUSY;
 
-    File data = open_or_create(data_path);
-    if (!data) return STORE_CANNOT_OPEN;
+    // A missing file reads as empty and is not created here: the rename at the
+    // end creates it when there is something to store, and a change that finds
+    // nothing to change leaves no empty file behind.
+    PathBuffer path = make_path(data_path);
+    File data(Cu_fopen(path.text, "r+"));
+    if (!data && errno != ENOENT) return STORE_CANNOT_OPEN;
 
     PathBuffer temp_path = make_path(data_path, ".tmp");
     Cu_remove(temp_path.text);
@@ -94,7 +99,7 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
 
     LineOutput out(temp.get());
     LineReader reader(data.get(), line_size);
-    while (reader.next()) {
+    while (data && reader.next()) {
         // An overlong line is no record of ours, but the file may be shared with
         // the suite's other programs: it is kept exactly as it stands.
         if (reader.overlong() || each_line(reader.line(), out) == LineVerdict::keep) {
@@ -102,7 +107,7 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
         }
     }
     int result = at_end(out);
-    const bool read_failed = std::ferror(data.get()) != 0;
+    const bool read_failed = data && std::ferror(data.get()) != 0;
     data.reset();
     const bool write_failed = out.failed() || std::fflush(temp.get()) != 0 ||
                               std::ferror(temp.get()) != 0 || std::fclose(temp.release()) != 0;

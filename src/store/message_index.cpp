@@ -76,7 +76,7 @@ void clean_record(BBS_IDX& record) {
 // (less than a record) is not a record. False when a read fails.
 template <typename Visit>
 bool scan_open_file(const RecordFile& file, long from, Visit&& visit) {
-    auto block = std::make_unique<BBS_IDX[]>(SCAN_BLOCK);
+    auto block = std::make_unique_for_overwrite<BBS_IDX[]>(SCAN_BLOCK);
     char* bytes = reinterpret_cast<char*>(block.get());
     const std::size_t block_bytes = SCAN_BLOCK * RECORD;
     for (long k = from < 0 ? 0 : from;;) {

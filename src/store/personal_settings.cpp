@@ -28,8 +28,8 @@ bool personal_paths(const char* user_id, PersonalPaths& paths) {
 class SettingLine {
 public:
     SettingLine()
-        : key_(std::make_unique<char[]>(PERSONAL_LINE_SIZE)),
-          value_(std::make_unique<char[]>(PERSONAL_LINE_SIZE)) {}
+        : key_(text_buffer(PERSONAL_LINE_SIZE)),
+          value_(text_buffer(PERSONAL_LINE_SIZE)) {}
 
     // false for a line without a comma, which is skipped (and dropped by a writer).
     bool parse(const char* line) {

@@ -178,7 +178,9 @@ int scan_record_blocks(const char* lock_path, const char* data_path, std::size_t
 }
 
 RecordOutput::RecordOutput(RecordFile& file, std::size_t record_size)
-    : file_(file), record_size_(record_size), block_(std::make_unique<char[]>(kBlockRecords * record_size)) {}
+    : file_(file),
+      record_size_(record_size),
+      block_(std::make_unique_for_overwrite<char[]>(kBlockRecords * record_size)) {}
 
 void RecordOutput::write(const void* record) {
     std::memcpy(block_.get() + static_cast<std::size_t>(in_block_) * record_size_, record, record_size_);

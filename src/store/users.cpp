@@ -45,8 +45,8 @@ bool usable_user_id(const char* id) {
 class UserLine {
 public:
     UserLine()
-        : stored_(std::make_unique<char[]>(USER_LINE_SIZE)),
-          upper_(std::make_unique<char[]>(USER_LINE_SIZE)) {}
+        : stored_(text_buffer(USER_LINE_SIZE)),
+          upper_(text_buffer(USER_LINE_SIZE)) {}
 
     void read(const char* line) {
         copy_field(stored_.get(), USER_LINE_SIZE, line);

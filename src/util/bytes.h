@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 // Texts are Shift_JIS. A byte from 0x7F to 0xA0 or from 0xE0 to 0xFF starts a
 // two-byte character whose second byte is never examined as a delimiter.
@@ -14,6 +15,14 @@ inline bool is_lead_byte(char c) { return is_lead_byte(static_cast<unsigned char
 // The one bounded copy into a fixed-width field: copies at most width - 1 bytes
 // of src and always terminates. A null src gives an empty field.
 void copy_field(char* dst, std::size_t width, const char* src);
+
+// A buffer of size bytes (at least 1) holding "". Its bytes are not cleared:
+// a process started per request then touches only the memory a text fills.
+inline std::unique_ptr<char[]> text_buffer(std::size_t size) {
+    std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(size);
+    buffer[0] = '\0';
+    return buffer;
+}
 
 template <std::size_t N>
 inline void copy_field(char (&dst)[N], const char* src) {

@@ -496,7 +496,7 @@ TEST_F(MessageDetailTest, UnreadListRenderersRowAndFullView) {
     copy_field(cgi_SKEY1, "1");
     copy_field(cgi_SKEY2, "2");
     copy_field(SYSINFO.SITE_ID, "T1");
-    copy_field(STRDEF.Message[312], "No.");
+    STRDEF.Message.set(312, "No.");
     std::memset(&G_DIR_CONFIG, 0, sizeof G_DIR_CONFIG);
     std::memset(&G_USER_MST, 0, sizeof G_USER_MST);
     copy_field(G_USER_MST.USER_ID, "taro");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -135,6 +136,27 @@ TEST_F(MessageTableTest, ReloadingEmptiesTheTableFirst) {
     ASSERT_EQ(StrdefFileOpen(path.c_str(), "French"), 0);
     EXPECT_STREQ(STRDEF.Message[1], "");
     EXPECT_EQ(StrdefFileOpen(dir.file("none.lng").c_str(), "English"), -1);
+}
+
+// The texts share one area: redefining every message many times over (more
+// than the area holds) still leaves each with its last text.
+TEST_F(MessageTableTest, EndlessRedefinitionsKeepTheLastText) {
+    std::string file = "[English]\n";
+    for (int round = 0; round < 3; ++round) {
+        for (int n = 1; n < STRDEF_COUNT; ++n) {
+            char head[8];
+            std::snprintf(head, sizeof head, "%03d ", n);
+            file += head + std::string(210, static_cast<char>('a' + round)) + std::to_string(n) + "\n";
+        }
+    }
+    file += "002 short\n";
+    write_file(path, file);
+    ASSERT_EQ(StrdefFileOpen(path.c_str(), "English"), 0);
+    EXPECT_EQ(std::string(STRDEF.Message[1]), std::string(201, 'c'));
+    EXPECT_STREQ(STRDEF.Message[2], "short");
+    EXPECT_EQ(std::string(STRDEF.Message[999]), std::string(201, 'c'));
+    EXPECT_STREQ(STRDEF.Message[-1], "");
+    EXPECT_STREQ(STRDEF.Message[STRDEF_COUNT], "");
 }
 
 TEST_F(MessageTableTest, ListsSectionNames) {

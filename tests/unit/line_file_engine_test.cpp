@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,6 +110,19 @@ TEST_F(LineFileEngineTest, AFailedResultLeavesTheDataFileAsItWas) {
     EXPECT_EQ(read_file(data), "a,1,\n");
     EXPECT_FALSE(exists(data + ".tmp"));
     EXPECT_FALSE(exists(lock));
+
+    // A missing file stays missing after a change that found nothing to do;
+    // the first change that stores something creates it.
+    std::remove(data.c_str());
+    EXPECT_EQ(rewrite_lines(
+                  lock.c_str(), data.c_str(), LINE_SIZE_SMALL,
+                  [](const char*, LineOutput&) { return LineVerdict::keep; },
+                  [](LineOutput&) { return STORE_NOT_FOUND; }),
+              STORE_NOT_FOUND);
+    EXPECT_FALSE(exists(data));
+    EXPECT_FALSE(exists(data + ".tmp"));
+    ASSERT_EQ(store("b", "2"), STORE_OK);
+    EXPECT_EQ(read_file(data), "b,2,\n");
 }
 
 TEST_F(LineFileEngineTest, BusyLockRefusesReadersAndWriters) {
