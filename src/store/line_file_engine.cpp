@@ -71,8 +71,30 @@ int scan_lines(const char* lock_path, const char* data_path, std::size_t line_si
     return std::ferror(data.get()) != 0 ? STORE_CANNOT_OPEN : STORE_OK;
 }
 
+LineOutput::~LineOutput() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool LineOutput::open() {
+    if (file_ != nullptr) return true;
+    if (failed_) return false;
+    // A temporary file left by a writer that died goes first.
+    Cu_remove(path_);
+    file_ = Cu_fopen(path_, "w+");
+    if (file_ == nullptr) failed_ = true;
+    return file_ != nullptr;
+}
+
+bool LineOutput::close() {
+    if (file_ == nullptr) return !failed_;
+    FILE* file = file_;
+    file_ = nullptr;
+    const bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
+    return std::fclose(file) == 0 && written && !failed_;
+}
+
 void LineOutput::write(const char* text) {
-    if (text[0] == '\0') return;
+    if (text[0] == '\0' || !open()) return;
     // A last line kept without its line feed must not run into the next one.
     if (open_line_ && std::fputc('\n', file_) == EOF) failed_ = true;
     if (std::fputs(text, file_) == EOF) failed_ = true;
@@ -93,11 +115,7 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     if (!data && errno != ENOENT) return STORE_CANNOT_OPEN;
 
     PathBuffer temp_path = make_path(data_path, ".tmp");
-    Cu_remove(temp_path.text);
-    File temp(Cu_fopen(temp_path.text, "w+"));
-    if (!temp) return STORE_CANNOT_OPEN;
-
-    LineOutput out(temp.get());
+    LineOutput out(temp_path.text);
     LineReader reader(data.get(), line_size);
     while (data && reader.next()) {
         // An overlong line is no record of ours, but the file may be shared with
@@ -109,8 +127,9 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     int result = at_end(out);
     const bool read_failed = data && std::ferror(data.get()) != 0;
     data.reset();
-    const bool write_failed = out.failed() || std::fflush(temp.get()) != 0 ||
-                              std::ferror(temp.get()) != 0 || std::fclose(temp.release()) != 0;
+    // A result to store needs its file even when it holds no line.
+    if (result == STORE_OK) out.open();
+    const bool write_failed = !out.close();
     if (result == STORE_OK && (read_failed || write_failed)) result = STORE_CANNOT_OPEN;
 
     return finish_rewrite(data_path, result);

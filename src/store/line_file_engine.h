@@ -39,14 +39,24 @@ int scan_lines(const char* lock_path, const char* data_path, std::size_t line_si
 // Where a rewrite puts its lines.
 class LineOutput {
 public:
-    explicit LineOutput(FILE* file) : file_(file) {}
+    // The file at temp_path is created on the first write (or by open()), so
+    // a change that ends up storing nothing creates no file at all.
+    explicit LineOutput(char* temp_path) : path_(temp_path) {}
+    ~LineOutput();
+    LineOutput(const LineOutput&) = delete;
+    LineOutput& operator=(const LineOutput&) = delete;
     // Written as given; a line that came without its line feed (the last line
     // of a file) gets one before anything follows it.
     void write(const char* text);
     bool failed() const { return failed_; }
+    // Creates the file when nothing was written yet; false when it cannot be.
+    bool open();
+    // Flushes and closes; false when anything written was lost.
+    bool close();
 
 private:
-    FILE* file_;
+    char* path_;
+    FILE* file_ = nullptr;
     bool failed_ = false;
     bool open_line_ = false;
 };

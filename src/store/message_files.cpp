@@ -220,6 +220,14 @@ int Fio_filemove(const char* FileSRC, const char* FileDSC) {
     const int in = Cu_b_open(source, 0);
     if (in < 0) return -1;
     Cu_remove(target);
+    // Uploads wait in the data directory, so a rename moves them: no copy of
+    // the bytes and no new file to allocate. A copy remains for a target on
+    // another file system.
+    if (Cu_rename(source, target) == 0) {
+        Cu_b_close(in);
+        Cu_chmod(target, "777");
+        return 0;
+    }
     const int out = Cu_b_open(target, 1);
     if (out < 0) {
         Cu_b_close(in);

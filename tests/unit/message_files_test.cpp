@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -176,6 +177,22 @@ TEST_F(MessageFilesTest, FileMoveLeavesNoSourceAndAnOpenDestination) {
     struct stat st;
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0777u);
+}
+
+// An upload on another file system (here one in /dev/shm) is copied instead.
+TEST_F(MessageFilesTest, FileMoveAcrossFileSystemsCopies) {
+    struct stat shm;
+    struct stat here;
+    if (stat("/dev/shm", &shm) != 0 || stat(message_dir.c_str(), &here) != 0 || shm.st_dev == here.st_dev) {
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    const std::string upload = "/dev/shm/wbbs-move-" + std::to_string(getpid());
+    const std::string bytes = std::string(2500, 'q') + std::string("\0end", 4);
+    write_file(upload, bytes);
+    const std::string target = message_dir + "/moved.bin";
+    ASSERT_EQ(Fio_filemove(upload.c_str(), target.c_str()), 0);
+    EXPECT_FALSE(exists(upload));
+    EXPECT_EQ(read_file(target), bytes);
 }
 
 TEST_F(MessageFilesTest, FileMoveOfAMissingUploadCreatesNothing) {
