@@ -288,26 +288,25 @@ int b_USER_DISP_DEFWR() {
 }
 
 int b_get_noread(long in_folder, long in_sel_no) {
-    // Each batch starts at the last record of the one before; a damaged index
-    // could lead back to an earlier start, so the walk is bounded.
-    constexpr int kMaxBatches = 100000;
-    long start = in_sel_no;
-    for (int batch = 0; batch < kMaxBatches; ++batch) {
-        if (Fio_BBS_IDX_G20(in_folder, in_sel_no, start) != 0) return 0;
-        std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
-        int got = 0;
-        while (got < BBS_IDX_PAGE && sBBS_IDX20[got].SEL_NO != 0) {
-            sREAD_INDEX100[got].SEL_NO = sBBS_IDX20[got].SEL_NO;
-            ++got;
-        }
+    // The thread is read in one pass and its marks a hundred at a time; any
+    // message without a mark of 1 (none stored counts as none) is unread.
+    bool unread = false;
+    int got = 0;
+    auto check_marks = [&] {
         Fio_READ_INDEX100(G_USER_MST.USER_ID, cgi_FOLDER_NO, 1);
         for (int i = 0; i < got; ++i) {
-            if (sREAD_INDEX100[i].READ_CHK == 0) return 1;
+            if (sREAD_INDEX100[i].READ_CHK == 0) unread = true;
         }
-        if (got < BBS_IDX_PAGE) return 0;
-        const long next = sBBS_IDX20[BBS_IDX_PAGE - 1].SEL_NO;
-        if (next == start) return 0;
-        start = next;
-    }
-    return 0;
+        got = 0;
+        std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
+    };
+    std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
+    scan_thread(in_folder, in_sel_no, in_sel_no, [&](const BBS_IDX& record) {
+        sREAD_INDEX100[got++].SEL_NO = record.SEL_NO;
+        if (got == READ_INDEX_BATCH) check_marks();
+        return !unread;
+    });
+    // The messages read before a failure are still answered for.
+    if (got > 0) check_marks();
+    return unread ? 1 : 0;
 }

@@ -608,32 +608,37 @@ bool find_thread_window(const RecordFile& file, long count, int32_t thread, long
     return from < to;
 }
 
-// Up to 20 records of a thread into sBBS_IDX20 without reading "bbs4.idx"
-// from its start: a search, one read of the window it ends on, a walk back
-// when the thread begins before the window, a read on when it goes past it.
-// True when the batch was read; false when the thread or the start record was
-// not met there (or a read failed), so the caller scans the whole file. Each
-// thread stands in one piece and each message once (the writers keep both;
-// the checker reports a break), so what is found here is what a scan from the
-// start finds.
-bool read_thread_by_search(const RecordFile& file, int32_t thread, int32_t start_sel_no) {
+// The records of a thread from its record start_sel_no on (from its first
+// when start_sel_no is 0), handed to visit until it returns false, without
+// reading "bbs4.idx" from its start: a search, one read of the window it ends
+// on, a walk back when the thread begins before the window, reads on while
+// the thread goes on. Found when the start record was met there; not found
+// when the thread or its start record is not there (no record was visited),
+// so the caller scans the whole file; failed when a read failed after records
+// were visited. Each thread stands in one piece and each message once (the
+// writers keep both; the checker reports a break), so what is found here is
+// what a scan from the start finds.
+enum class ThreadWalk { found, not_found, failed };
+
+template <typename Visit>
+ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t start_sel_no, Visit&& visit) {
     const long count = file.count(RECORD);
     long from = 0;
     long to = 0;
-    if (!find_thread_window(file, count, thread, from, to)) return false;
+    if (!find_thread_window(file, count, thread, from, to)) return ThreadWalk::not_found;
     std::unique_ptr<BBS_IDX[]> block(new BBS_IDX[SCAN_BLOCK]);
     long have = file.read_block(from, block.get(), to - from, RECORD);
-    if (have != to - from) return false;
+    if (have != to - from) return ThreadWalk::not_found;
     long at = 0;  // the record in the block
     while (at < have && block[at].BBS_G_NO != thread) ++at;
-    if (at == have) return false;
+    if (at == have) return ThreadWalk::not_found;
     long next = from + have;  // the record after the block
     if (at == 0 && from > 0) {
         long first = from;
         while (first > 0) {
             const long back = first > THREAD_WINDOW ? first - THREAD_WINDOW : 0;
             const long wanted = first - back;
-            if (file.read_block(back, block.get(), wanted, RECORD) != wanted) return false;
+            if (file.read_block(back, block.get(), wanted, RECORD) != wanted) return ThreadWalk::not_found;
             long i = wanted;
             while (i > 0 && block[i - 1].BBS_G_NO == thread) --i;
             first = back + i;
@@ -644,20 +649,19 @@ bool read_thread_by_search(const RecordFile& file, int32_t thread, int32_t start
     }
 
     bool started = start_sel_no == 0;
-    int got = 0;
     long size = THREAD_WINDOW;
     for (;;) {
         for (; at < have; ++at) {
             const BBS_IDX& record = block[at];
-            if (record.BBS_G_NO != thread) return got > 0;
+            if (record.BBS_G_NO != thread) return started ? ThreadWalk::found : ThreadWalk::not_found;
             if (!started && record.SEL_NO != start_sel_no) continue;
             started = true;
-            sBBS_IDX20[got++] = record;
-            if (got == BBS_IDX_PAGE) return true;
+            if (!visit(record)) return ThreadWalk::found;
         }
-        if (next >= count) return got > 0;
+        if (next >= count) return started ? ThreadWalk::found : ThreadWalk::not_found;
         have = file.read_block(next, block.get(), size, RECORD);
-        if (have <= 0) return have == 0 && got > 0;
+        if (have < 0) return started ? ThreadWalk::failed : ThreadWalk::not_found;
+        if (have == 0) return started ? ThreadWalk::found : ThreadWalk::not_found;
         at = 0;
         next += have;
         if (size < SCAN_BLOCK) size *= 2;
@@ -731,32 +735,53 @@ int scan_message_index(long folder_no, int access_mode,
                               });
 }
 
-int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no) {
-    std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
+namespace {
+
+// The thread's records from start_sel_no on (see walk_thread_by_search),
+// falling back to a scan of the whole file when the search does not meet them.
+int visit_thread(long folder_no, long in_g_no, long start_sel_no,
+                 const std::function<bool(const BBS_IDX& record)>& visit) {
     if (in_g_no < 1 || start_sel_no < 0) return STORE_NOT_FOUND;
     RecordFile file;
     const int opened = open_for_reading(folder_no, 4, file);
     if (opened != STORE_OK) return opened;
-    if (in_g_no <= INT32_MAX && start_sel_no <= INT32_MAX &&
-        read_thread_by_search(file, static_cast<int32_t>(in_g_no), static_cast<int32_t>(start_sel_no))) {
-        return STORE_OK;
+    if (in_g_no <= INT32_MAX && start_sel_no <= INT32_MAX) {
+        const ThreadWalk walked = walk_thread_by_search(file, static_cast<int32_t>(in_g_no),
+                                                        static_cast<int32_t>(start_sel_no), visit);
+        if (walked == ThreadWalk::found) return STORE_OK;
+        if (walked == ThreadWalk::failed) return STORE_CANNOT_OPEN;
     }
     // Not found where the order puts it: a thread placed out of order, a
     // start record elsewhere, or no such thread. The whole file decides.
-    std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
     bool started = false;
-    int got = 0;
     const bool scanned = scan_open_file(file, 0, [&](long, const BBS_IDX& record) {
         if (!started) {
             started = start_sel_no == 0 ? record.BBS_G_NO == in_g_no : record.SEL_NO == start_sel_no;
             if (!started) return true;
         }
         if (record.BBS_G_NO != in_g_no) return false;
-        sBBS_IDX20[got++] = record;
-        return got < BBS_IDX_PAGE;
+        return visit(record);
     });
     if (!scanned) return STORE_CANNOT_OPEN;
     return started ? STORE_OK : STORE_NOT_FOUND;
+}
+
+}  // namespace
+
+int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no) {
+    std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
+    int got = 0;
+    const int result = visit_thread(folder_no, in_g_no, start_sel_no, [&](const BBS_IDX& record) {
+        sBBS_IDX20[got++] = record;
+        return got < BBS_IDX_PAGE;
+    });
+    if (result != STORE_OK) std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
+    return result;
+}
+
+int scan_thread(long folder_no, long in_g_no, long start_sel_no,
+                const std::function<bool(const BBS_IDX& record)>& visit) {
+    return visit_thread(folder_no, in_g_no, start_sel_no, visit);
 }
 
 int Fio_BBS_IDX_REBUILD(long folder_no) {

@@ -113,6 +113,13 @@ int scan_message_index(long folder_no, int access_mode,
 // fails (a thread out of order, a start record elsewhere, no such thread).
 int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no);
 
+// Every record of thread in_g_no from the same start on, handed to visit in
+// the order of bbs4.idx until it returns false: one search and one pass where
+// Fio_BBS_IDX_G20 searches again for each 20 records. Same results; -2 also
+// when a read fails part way (the records before it were visited).
+int scan_thread(long folder_no, long in_g_no, long start_sel_no,
+                const std::function<bool(const BBS_IDX& record)>& visit);
+
 // Recounts RES_COUNT of every root in bbs2.idx and bbs3.idx as the records of
 // its thread in bbs1.idx less one, written back in place. 0; -2; -9.
 int Fio_BBS_IDX_REBUILD(long folder_no);

@@ -163,6 +163,15 @@ TEST_F(MessageListTest, UnreadTwentySecondMessageMarksItsThreadInTheThreadOrders
     EXPECT_TRUE(has(list("AC_MODE=3"), "<TR>\n\t<TD NOWRAP BGCOLOR=\"#FFB6C1\" ALIGN=\"CENTER\">NEW</TD>\n"));
     // Only the thread orders look into the thread: by number the read root stays white.
     EXPECT_TRUE(has(list("AC_MODE=1&PPage=1"), white));
+
+    // Marks are checked a hundred at a time: the 105th message decides too.
+    for (int i = 0; i < 84; ++i) post("Re", root);
+    marks.assign(106, 1);
+    write_marks("taro", marks);
+    EXPECT_TRUE(has(list("AC_MODE=2"), white));
+    marks[104] = 0;
+    write_marks("taro", marks);
+    EXPECT_TRUE(has(list("AC_MODE=2"), "<TR>\n\t<TD NOWRAP BGCOLOR=\"#FFB6C1\" ALIGN=\"CENTER\">NEW</TD>\n"));
 }
 
 TEST_F(MessageListTest, SharedAccountSeesNoMarksAndTouchesNoMarkFile) {

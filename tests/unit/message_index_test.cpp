@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <random>
@@ -392,13 +393,13 @@ TEST_F(MessageIndexTest, ThreadBatchesOfTwentyOverlapByOneRecord) {
 
 // What a scan of "bbs4.idx" from its first record gives for a thread batch:
 // the reference the search has to agree with.
-V scanned_batch(const std::vector<BBS_IDX>& four, int thread, int start, bool& found) {
+V scanned_batch(const std::vector<BBS_IDX>& four, int thread, int start, bool& found, std::size_t limit = 20) {
     V batch;
     found = false;
     for (const BBS_IDX& r : four) {
         if (!found) found = start == 0 ? r.BBS_G_NO == thread : r.SEL_NO == start;
         if (!found) continue;
-        if (r.BBS_G_NO != thread || batch.size() == 20) break;
+        if (r.BBS_G_NO != thread || batch.size() == limit) break;
         batch.push_back(r.SEL_NO);
     }
     return batch;
@@ -416,7 +417,8 @@ V batch_read() {
 // Threads of uneven length, one of 25 straddling the 256-record block, a
 // long last thread (met at its end, read back to its start), and a reply to
 // a topic removed for good, which stands where the next topic would go and
-// so out of the order of thread numbers.
+// so out of the order of thread numbers. A whole-thread walk gives the same
+// records without the cap of 20.
 TEST_F(MessageIndexTest, ThreadBatchesFoundBySearchMatchAScanFromTheStart) {
     for (int i = 1; i <= 250; ++i) ASSERT_EQ(post(i % 7 == 0 ? i - 5 : 0), i);
     ASSERT_EQ(post(0), 251);
@@ -451,6 +453,13 @@ TEST_F(MessageIndexTest, ThreadBatchesFoundBySearchMatchAScanFromTheStart) {
             const V expected = scanned_batch(four, thread, start, found);
             EXPECT_EQ(Fio_BBS_IDX_G20(kFolder, thread, start), found ? 0 : -1) << thread << " " << start;
             EXPECT_EQ(batch_read(), expected) << thread << " " << start;
+            V walked;
+            const int walk = scan_thread(kFolder, thread, start, [&](const BBS_IDX& r) {
+                walked.push_back(r.SEL_NO);
+                return true;
+            });
+            EXPECT_EQ(walk, found ? 0 : -1) << thread << " " << start;
+            EXPECT_EQ(walked, scanned_batch(four, thread, start, found, SIZE_MAX)) << thread << " " << start;
             ++checked;
         }
     }
