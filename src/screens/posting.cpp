@@ -214,9 +214,7 @@ void store_attachment(long sel_no, Upload& upload) {
     sADD_FILE.SEL_NO = clamp32(sel_no);
     sADD_FILE.SUB_NO = upload.slot;
     copy_field(sADD_FILE.FILE_NAME, upload.name);
-    if (Fio_ADD_FILE_TXT(cgi_FOLDER_NO, MODE_UPDATE) != STORE_OK) {
-        Fio_ADD_FILE_TXT(cgi_FOLDER_NO, MODE_INSERT);
-    }
+    store_add_file(cgi_FOLDER_NO);
 }
 
 void log_post(int type, long sel_no) {

@@ -171,6 +171,10 @@ int rewrite_keyed(const char* lock_path, const char* data_path, std::size_t line
                 out.write(new_line);
                 return STORE_OK;
             }
+            if (!matched && sql_mode == MODE_UPDATE && change.append_on_miss) {
+                out.write(new_line);
+                return STORE_OK;
+            }
             return matched ? STORE_OK : change.miss_result;
         });
 }

@@ -86,6 +86,7 @@ enum class LineMatch { malformed, other, match };
 struct KeyedChange {
     bool first_only;  // only the first matching line, or every one
     int miss_result;  // STORE_NOT_FOUND or STORE_NOTHING_TO_CHANGE, as the file's operations say
+    bool append_on_miss = false;  // an update that matches nothing appends new_line instead
 };
 
 // The insert / delete / update of files keyed by a field of their lines:

@@ -160,7 +160,17 @@ int Fio_BODY_TXT(long in_folder_no, long in_sel_no, int sql_mode, char* in_buff,
 
 // ---- add_file.txt --------------------------------------------------------------
 
-int Fio_ADD_FILE_TXT(long in_folder_no, int sql_mode) {
+namespace {
+int change_add_file(long in_folder_no, int sql_mode, bool append_on_miss);
+}
+
+int Fio_ADD_FILE_TXT(long in_folder_no, int sql_mode) { return change_add_file(in_folder_no, sql_mode, false); }
+
+int store_add_file(long in_folder_no) { return change_add_file(in_folder_no, MODE_UPDATE, true); }
+
+namespace {
+
+int change_add_file(long in_folder_no, int sql_mode, bool append_on_miss) {
     char lock_path[PATH_SIZE];
     char data_path[PATH_SIZE];
     if (!message_file_path(lock_path, sizeof lock_path, in_folder_no, sADD_FILE.SEL_NO,
@@ -196,12 +206,14 @@ int Fio_ADD_FILE_TXT(long in_folder_no, int sql_mode) {
     const char* new_line =
         builder.number(key.SEL_NO).number(key.SUB_NO).text(key.FILE_NAME).line();
     return rewrite_keyed(lock_path, data_path, LINE_SIZE_LARGE, sql_mode, new_line,
-                         {false, STORE_NOT_FOUND}, [&](const char* line) {
+                         {false, STORE_NOT_FOUND, append_on_miss}, [&](const char* line) {
                              ADD_FILE record;
                              if (!parse_add_file(line, record)) return LineMatch::malformed;
                              return same_key(record, key) ? LineMatch::match : LineMatch::other;
                          });
 }
+
+}  // namespace
 
 // ---- moving an upload into place ---------------------------------------------
 

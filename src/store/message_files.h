@@ -47,8 +47,13 @@ int Fio_BODY_TXT(long in_folder_no, long in_sel_no, int sql_mode, char* in_buff,
 // FILE_NAME is not a safe path component (nothing written); -9 locked.
 int Fio_ADD_FILE_TXT(long in_folder_no, int sql_mode);
 
-// Moves an uploaded file to its place: copies FileSRC over FileDSC, removes
-// FileSRC and makes FileDSC readable and writable by all (777). -1 when the
+// Stores sADD_FILE as an update, else an insert, in one rewrite under one
+// lock: what Fio_ADD_FILE_TXT's update followed by its insert leaves.
+int store_add_file(long in_folder_no);
+
+// Moves an uploaded file to its place: renames FileSRC over FileDSC (copies it
+// and removes FileSRC when they are on different file systems) and makes
+// FileDSC readable and writable by all (777). -1 when the
 // source is missing or the destination cannot be created or fully written; in
 // that case the source stays and no partial destination is left.
 int Fio_filemove(const char* FileSRC, const char* FileDSC);

@@ -128,6 +128,15 @@ TEST_F(MessageFilesTest, AttachmentListIsKeyedBySelNoAndSlot) {
     ASSERT_EQ(store_slot(3, 1, "", 3), STORE_OK);
     EXPECT_EQ(store_slot(3, 1, "", 3), STORE_NOT_FOUND);
     EXPECT_EQ(read_file(list), "3,2,b.txt,\n");
+
+    // Update, else insert, in one rewrite.
+    copy_field(sADD_FILE.FILE_NAME, "c.txt");
+    sADD_FILE.SUB_NO = 3;
+    ASSERT_EQ(store_add_file(1), STORE_OK);
+    copy_field(sADD_FILE.FILE_NAME, "new b.txt");
+    sADD_FILE.SUB_NO = 2;
+    ASSERT_EQ(store_add_file(1), STORE_OK);
+    EXPECT_EQ(read_file(list), "3,2,new b.txt,\n3,3,c.txt,\n");
 }
 
 TEST_F(MessageFilesTest, AttachmentListLinesKeepTheirShape) {
