@@ -735,12 +735,10 @@ int scan_message_index(long folder_no, int access_mode,
                               });
 }
 
-namespace {
-
-// The thread's records from start_sel_no on (see walk_thread_by_search),
-// falling back to a scan of the whole file when the search does not meet them.
-int visit_thread(long folder_no, long in_g_no, long start_sel_no,
-                 const std::function<bool(const BBS_IDX& record)>& visit) {
+// The search (walk_thread_by_search) first; a scan of the whole file when it
+// does not meet the thread's records.
+int scan_thread(long folder_no, long in_g_no, long start_sel_no,
+                const std::function<bool(const BBS_IDX& record)>& visit) {
     if (in_g_no < 1 || start_sel_no < 0) return STORE_NOT_FOUND;
     RecordFile file;
     const int opened = open_for_reading(folder_no, 4, file);
@@ -766,22 +764,15 @@ int visit_thread(long folder_no, long in_g_no, long start_sel_no,
     return started ? STORE_OK : STORE_NOT_FOUND;
 }
 
-}  // namespace
-
 int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no) {
     std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
     int got = 0;
-    const int result = visit_thread(folder_no, in_g_no, start_sel_no, [&](const BBS_IDX& record) {
+    const int result = scan_thread(folder_no, in_g_no, start_sel_no, [&](const BBS_IDX& record) {
         sBBS_IDX20[got++] = record;
         return got < BBS_IDX_PAGE;
     });
     if (result != STORE_OK) std::memset(sBBS_IDX20, 0, sizeof sBBS_IDX20);
     return result;
-}
-
-int scan_thread(long folder_no, long in_g_no, long start_sel_no,
-                const std::function<bool(const BBS_IDX& record)>& visit) {
-    return visit_thread(folder_no, in_g_no, start_sel_no, visit);
 }
 
 int Fio_BBS_IDX_REBUILD(long folder_no) {
