@@ -7,7 +7,7 @@ WBBS_RELEASE_DIR=${WBBS_RELEASE_DIR:-$WBBS_TOP/build/release}
 WBBS_JOBS=${WBBS_JOBS:-$(n=$(nproc 2>/dev/null || echo 2); [ "$n" -gt 2 ] && n=2; echo "$n")}
 
 # Prints the Debian packages of the named groups that this machine lacks.
-#   build    compiler, cmake, GoogleTest, Gumbo, iconv
+#   build    compiler, cmake, GoogleTest, Gumbo, iconv, lld (lays out wbbs.cgi)
 #   server   lighttpd and curl
 #   browser  Chromium, Node.js and npm, a Japanese font for the screenshots
 #   fuzz     clang and its runtime libraries (libFuzzer, the sanitizers)
@@ -22,6 +22,7 @@ wbbs_missing_packages() {
         command -v iconv >/dev/null 2>&1 || echo libc-bin
         [ -f /usr/include/gtest/gtest.h ] || echo libgtest-dev
         { compgen -G '/usr/lib/*/libgumbo.a' >/dev/null && [ -f /usr/include/gumbo.h ]; } || echo libgumbo-dev
+        command -v ld.lld >/dev/null 2>&1 || echo lld
         ;;
       server)
         [ -x /usr/sbin/lighttpd ] || echo lighttpd
