@@ -202,7 +202,7 @@ void serve_request() {
     if (std::strcmp(cgi_JOB, "NRDETAILSALL") == 0) b_NRDETAILS(0);
     if (std::strcmp(cgi_JOB, "ALLSEARCH") == 0) b_SEARCH(0);
 
-    ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO);
+    ACL_LEVEL = G_chk_ACL(cgi_FOLDER_NO, &G_TREE_DATA);
     if (ACL_LEVEL <= 0) return;
 
     if (session == SessionOutcome::password_login) record_login();
@@ -224,7 +224,7 @@ int main() {
     mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
     // A list page of a large folder runs to hundreds of kilobytes: write it in
     // large pieces. Untouched parts of the buffer cost nothing.
-    static char output_buffer[64 * 1024];
+    alignas(4096) static char output_buffer[64 * 1024];
     std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     serve_request();
     std::fflush(stdout);

@@ -73,7 +73,8 @@ int StrdefFileOpen(const char* filename, const char* language) {
 
     char path[1024];
     copy_field(path, filename);
-    FILE* file = Cu_fopen(path, "r");
+    char stream_buffer[kStreamBufferSize];
+    FILE* file = Cu_fopen_lent(path, "r", stream_buffer);
     if (file == nullptr) return -1;
 
     char line[1002];

@@ -147,7 +147,8 @@ int SysFileOpen(const char* in_filename) {
     set_defaults();
     char path[1024];
     copy_field(path, in_filename);
-    FILE* file = Cu_fopen(path, "r");
+    char stream_buffer[kStreamBufferSize];
+    FILE* file = Cu_fopen_lent(path, "r", stream_buffer);
     if (file == nullptr) return -1;
     Setting table[setting_count];
     settings_table(table);

@@ -112,7 +112,7 @@ int G_LoginChk(const char* uid, const char* upw) {
     return 0;
 }
 
-long G_chk_ACL(long in_folder_no) {
+long G_chk_ACL(long in_folder_no, const TREE_DATA* folder_record) {
     const USER_MST& user = G_USER_MST;
     // A user record that could not be loaded grants nothing (the folder's
     // thresholds would otherwise let an unknown user read a level-0 folder).
@@ -125,21 +125,17 @@ long G_chk_ACL(long in_folder_no) {
         if (std::strtol(permit, nullptr, 10) == 1) return 0;
     }
 
+    // The user's own entry, then the group entries in order: one read of the
+    // list gives both, as one consistent version of it.
     long level = 0;
-    std::memset(&sACL_MST, 0, sizeof sACL_MST);
-    sACL_MST.FOLDER_NO = static_cast<int32_t>(in_folder_no);
-    copy_field(sACL_MST.U_OR_G, "U");
-    copy_field(sACL_MST.USER_ID, user.USER_ID);
-    if (Fio_ACL_MST(0, 1, 1) == 0) level = sACL_MST.PERMIT;
+    FolderAccessEntries entries;
+    if (Fio_ACL_MST_access(in_folder_no, user.USER_ID, entries) != 0) entries = FolderAccessEntries{};
+    if (entries.user_found) level = entries.user_permit;
     if (level >= kAdministrationLevel) return level;
 
-    for (long n = 1;; ++n) {
-        std::memset(&sACL_MST, 0, sizeof sACL_MST);
-        sACL_MST.FOLDER_NO = static_cast<int32_t>(in_folder_no);
-        if (Fio_ACL_MST(n, 1, 2) != 0) break;
-        if (sACL_MST.U_OR_G[0] != 'G') continue;
-        const long group = sACL_MST.GROUP_ID;
-        const long permit = sACL_MST.PERMIT;
+    for (const FolderAccessEntries::Group& entry : entries.groups) {
+        const long group = entry.group_id;
+        const long permit = entry.permit;
         if (group == user.P_GROUP) {
             level = raise_to(level, permit);
             if (level >= kAdministrationLevel) return level;
@@ -153,7 +149,11 @@ long G_chk_ACL(long in_folder_no) {
         }
     }
 
-    if (Fio_TREE_DATA(in_folder_no, 1, 1) != 0) return level;
+    if (folder_record != nullptr) {
+        sTREE_DATA = *folder_record;
+    } else if (Fio_TREE_DATA(in_folder_no, 1, 1) != 0) {
+        return level;
+    }
     if (user.USER_LEVEL >= sTREE_DATA.ACCESS_LEVEL && level <= 0) level = 1;
     if (user.USER_LEVEL >= sTREE_DATA.WRITE_LEVEL && level <= 1) level = 2;
     return level;

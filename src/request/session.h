@@ -1,6 +1,8 @@
 // Who the caller is and what the caller may do in a folder.
 #pragma once
 
+#include "store/folder_tree.h"
+
 // 0 when the request's key pair (cgi_SKEY1, cgi_SKEY2) equals the stored pair
 // of uid; -1 when it does not or nothing is stored (or uid cannot name a user);
 // the store's result (-2, -9) when the key file could not be read.
@@ -19,7 +21,9 @@ int G_LoginChk(const char* uid, const char* upw);
 
 // The access level of G_USER_MST in folder in_folder_no: 0 or less none,
 // 1 read, 2 to 7 write, 8 folder administration, 9 system administrator.
-long G_chk_ACL(long in_folder_no);
+// A caller that has just read the folder's tree record passes it, and it is
+// not read again (sTREE_DATA is left holding it, as a read would).
+long G_chk_ACL(long in_folder_no, const TREE_DATA* folder_record = nullptr);
 
 // A session key: uniformly drawn from 1 to 2147483647 by the operating
 // system's random source, so that keys cannot be computed from the login time.

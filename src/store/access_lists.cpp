@@ -211,6 +211,26 @@ int Fio_ACL_MST(long in_disp_no, int sql_mode, int search_mode) {
     return write_acl(paths, sql_mode);
 }
 
+int Fio_ACL_MST_access(long folder_no, const char* user_id, FolderAccessEntries& entries) {
+    entries = FolderAccessEntries{};
+    ListPaths paths;
+    if (!acl_paths(paths, folder_no)) return STORE_CANNOT_OPEN;
+    ACL_MST wanted{};
+    copy_field(wanted.U_OR_G, "U");
+    copy_field(wanted.USER_ID, user_id);
+    const AclKey key = acl_key(wanted);
+    AclLine entry;
+    return scan_lines(paths.lock, paths.data, LINE_SIZE_SMALL, [&](const char* line) {
+        if (!entry.parse(line)) return true;
+        if (!entries.user_found && key.matches(entry)) {
+            entries.user_found = true;
+            entries.user_permit = entry.permit;
+        }
+        if (entry.kind[0] == 'G') entries.groups.push_back({entry.group_id(), entry.permit});
+        return true;
+    });
+}
+
 int Fio_USER_GROUP_MST(long in_disp_no, int sql_mode, int search_mode) {
     if (!known_modes(sql_mode, search_mode)) return STORE_NOT_FOUND;
     const std::string user_id = field_text(sUSER_GROUP_MST.USER_ID);

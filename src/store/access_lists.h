@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct ACL_MST {
     int32_t FOLDER_NO;  // names the directory; not stored in the line
@@ -40,6 +41,21 @@ extern GROUP_MST sGROUP_MST;
 // line from sACL_MST (-3, touching nothing, when its kind is neither "U" nor
 // "G"). -9 lock held, -2 a file could not be opened; other modes -1.
 int Fio_ACL_MST(long in_disp_no, int sql_mode, int search_mode);
+
+// What the access check needs of folder_no's acl.mst, read once: the PERMIT of
+// the first "U" entry of user_id (the by-key select's match), and every "G"
+// entry's group and PERMIT in the order the by-position select walks them.
+struct FolderAccessEntries {
+    bool user_found = false;
+    int32_t user_permit = 0;
+    struct Group {
+        int32_t group_id;
+        int32_t permit;
+    };
+    std::vector<Group> groups;
+};
+// 0, or what a select returns for the whole list (-9 lock held, -2 cannot open).
+int Fio_ACL_MST_access(long folder_no, const char* user_id, FolderAccessEntries& entries);
 
 // User sUSER_GROUP_MST.USER_ID (an id unfit for a path gives -1 and touches
 // nothing). Lines hold group numbers in ascending order.

@@ -287,6 +287,12 @@ FILE* Cu_fopen(char* filename, const char* mode) {
     return std::fopen(filename, mode);
 }
 
+FILE* Cu_fopen_lent(char* filename, const char* mode, char (&buffer)[kStreamBufferSize]) {
+    FILE* file = Cu_fopen(filename, mode);
+    if (file != nullptr) std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
+    return file;
+}
+
 std::size_t Cu_fread(void* buffer, std::size_t size, std::size_t count, FILE* stream) {
     return std::fread(buffer, size, count, stream);
 }

@@ -20,12 +20,12 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-File open_or_create(const char* data_path) {
+File open_or_create(const char* data_path, char (&buffer)[kStreamBufferSize]) {
     PathBuffer path = make_path(data_path);
-    FILE* file = Cu_fopen(path.text, "r+");
+    FILE* file = Cu_fopen_lent(path.text, "r+", buffer);
     if (file == nullptr) {
         path = make_path(data_path);
-        file = Cu_fopen(path.text, "w+");
+        file = Cu_fopen_lent(path.text, "w+", buffer);
     }
     return File(file);
 }
@@ -60,7 +60,8 @@ private:
 int scan_lines(const char* lock_path, const char* data_path, std::size_t line_size,
                const std::function<bool(const char* line)>& visit) {
     if (lock_is_busy(lock_path)) return STORE_LOCK_BUSY;
-    File data = open_or_create(data_path);
+    char stream_buffer[kStreamBufferSize];
+    File data = open_or_create(data_path, stream_buffer);
     if (!data) return STORE_CANNOT_OPEN;
     LineReader reader(data.get(), line_size);
     while (reader.next()) {
@@ -80,7 +81,7 @@ bool LineOutput::open() {
     if (failed_) return false;
     // A temporary file left by a writer that died goes first.
     Cu_remove(path_);
-    file_ = Cu_fopen(path_, "w+");
+    file_ = Cu_fopen_lent(path_, "w+", buffer_);
     if (file_ == nullptr) failed_ = true;
     return file_ != nullptr;
 }
@@ -111,7 +112,8 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     // end creates it when there is something to store, and a change that finds
     // nothing to change leaves no empty file behind.
     PathBuffer path = make_path(data_path);
-    File data(Cu_fopen(path.text, "r+"));
+    char stream_buffer[kStreamBufferSize];
+    File data(Cu_fopen_lent(path.text, "r+", stream_buffer));
     if (!data && errno != ENOENT) return STORE_CANNOT_OPEN;
 
     PathBuffer temp_path = make_path(data_path, ".tmp");

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "store/file_primitives.h"
+
 // Common results of the data-file operations.
 constexpr int STORE_OK = 0;
 constexpr int STORE_NOT_FOUND = -1;
@@ -59,6 +61,7 @@ private:
     FILE* file_ = nullptr;
     bool failed_ = false;
     bool open_line_ = false;
+    char buffer_[kStreamBufferSize];
 };
 
 enum class LineVerdict { keep, drop };

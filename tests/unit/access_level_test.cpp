@@ -70,6 +70,18 @@ TEST_F(AccessLevelTest, AdministratorsAndSharedAccounts) {
     EXPECT_EQ(level("shared", 2), 2);
 }
 
+TEST_F(AccessLevelTest, AFolderRecordJustReadIsUsedAndLeftInPlace) {
+    Fio_USER_MST("plain", 1);
+    G_USER_MST = sUSER_MST;
+    ASSERT_EQ(Fio_TREE_DATA(2, 1, 1), 0);
+    TREE_DATA record = sTREE_DATA;
+    record.WRITE_LEVEL = 50;  // as the request read it, not as the file now says
+    ASSERT_EQ(Fio_TREE_DATA(3, 1, 1), 0);
+    EXPECT_EQ(G_chk_ACL(2, &record), 1);
+    EXPECT_EQ(sTREE_DATA.FOLDER_NO, 2);
+    EXPECT_EQ(sTREE_DATA.WRITE_LEVEL, 50);
+}
+
 TEST_F(AccessLevelTest, BusyAccessListGrantsNothing) {
     write_file(dir.file("1/acl.chk"), "");
     FakeClock clock;

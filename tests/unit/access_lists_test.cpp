@@ -104,6 +104,31 @@ TEST_F(AccessListsTest, WalkingByPositionYieldsEachEntryWithOnlyItsKindsId) {
     EXPECT_EQ(Fio_ACL_MST(3, 1, 2), STORE_NOT_FOUND);
 }
 
+// The access check's one read must find what its two selects found.
+TEST_F(AccessListsTest, OneReadForTheAccessCheckMatchesTheSelects) {
+    write_file(acl, "G,7,5,\nU,TARO,6,\nbroken\nU,taro,3,\nU,taro,8,\nG,9,2,\nU,hanako,8,\n");
+    FolderAccessEntries entries;
+    ASSERT_EQ(Fio_ACL_MST_access(4, "taro", entries), STORE_OK);
+    ASSERT_EQ(select_user_entry(4, "taro"), STORE_OK);
+    EXPECT_TRUE(entries.user_found);
+    EXPECT_EQ(entries.user_permit, sACL_MST.PERMIT);
+    ASSERT_EQ(entries.groups.size(), 2u);
+    EXPECT_EQ(entries.groups[0].group_id, 7);
+    EXPECT_EQ(entries.groups[0].permit, 5);
+    EXPECT_EQ(entries.groups[1].group_id, 9);
+    EXPECT_EQ(entries.groups[1].permit, 2);
+
+    ASSERT_EQ(Fio_ACL_MST_access(4, "jiro", entries), STORE_OK);
+    EXPECT_FALSE(entries.user_found);
+    EXPECT_EQ(entries.groups.size(), 2u);
+
+    write_file(dir.file("4/acl.chk"), "");
+    clock.age(dir.file("4/acl.chk"), 30);
+    EXPECT_EQ(Fio_ACL_MST_access(4, "taro", entries), STORE_LOCK_BUSY);
+    EXPECT_FALSE(entries.user_found);
+    EXPECT_TRUE(entries.groups.empty());
+}
+
 TEST_F(AccessListsTest, AMissingListIsCreatedEmptyAndALockedOneIsNotRead) {
     EXPECT_EQ(select_user_entry(4, "taro"), STORE_NOT_FOUND);
     EXPECT_TRUE(exists(acl));
