@@ -76,16 +76,19 @@ int select_user(const char* UserID) {
     copy_field(key, UserID);
     G_ToUppers(key);
 
-    UserLine user;
-    bool found = false;
-    const int result = scan_lines(paths.lock, paths.data, USER_LINE_SIZE, [&](const char* line) {
-        user.read(line);
-        found = user.is(key);
-        return !found;
-    });
-    if (result != STORE_OK) return result;
-    if (!found) return STORE_NOT_FOUND;
-    empty_user_with_id(user.stored());
+    {
+        // Its buffers go before the settings are read, which then reuse the memory.
+        UserLine user;
+        bool found = false;
+        const int result = scan_lines(paths.lock, paths.data, USER_LINE_SIZE, [&](const char* line) {
+            user.read(line);
+            found = user.is(key);
+            return !found;
+        });
+        if (result != STORE_OK) return result;
+        if (!found) return STORE_NOT_FOUND;
+        empty_user_with_id(user.stored());
+    }
     // A missing settings file leaves the defaults. Settings being rewritten
     // are another matter: the defaults would make a shared account look like
     // a personal one and escape the folders' ban, so the user is not loaded.
