@@ -226,17 +226,9 @@ void log_post(int type, long sel_no) {
                      std::getenv("HTTP_USER_AGENT"));
 }
 
-void count_write() {
-    char count[40] = "";
-    Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_SELECT, "TOTAL_WRITE_COUNT", count);
-    long n = std::strtol(count, nullptr, 10);
-    // A counter the file already holds at the limit stays there, never wraps.
-    if (n < LONG_MAX) ++n;
-    std::snprintf(count, sizeof count, "%ld", n);
-    if (Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_UPDATE, "TOTAL_WRITE_COUNT", count) != STORE_OK) {
-        Fio_PERSONAL_MST(G_USER_MST.USER_ID, MODE_INSERT, "TOTAL_WRITE_COUNT", count);
-    }
-}
+// Read, raised and stored under one lock: two posts of one user at the same
+// moment both count (a select, then an update, would lose one of them).
+void count_write() { raise_personal_counter(G_USER_MST.USER_ID, "TOTAL_WRITE_COUNT"); }
 
 // A message the request names: it must be one of the folder's, and not
 // already deleted (a place holder kept for its replies is no message to

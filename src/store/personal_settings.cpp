@@ -1,6 +1,7 @@
 #include "store/personal_settings.h"
 
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -234,6 +235,31 @@ int store_personal_settings(const char* in_user_id, const PersonalSetting* setti
         lines.push_back({settings[i].key, setting_line(settings[i].key, settings[i].value)});
     }
     return store_settings(paths, lines);
+}
+
+int raise_personal_counter(const char* in_user_id, const char* key) {
+    if (in_user_id == nullptr || in_user_id[0] == '\0') return STORE_NOT_FOUND;
+    PersonalPaths paths;
+    if (!personal_paths(in_user_id, paths)) return STORE_NOT_FOUND;
+    SettingLine setting;
+    std::string raised;  // the line every line of the key becomes, set by the first
+    return rewrite_lines(
+        paths.lock, paths.data, PERSONAL_LINE_SIZE,
+        [&](const char* line, LineOutput& out) {
+            if (!setting.parse(line)) return LineVerdict::drop;
+            if (!setting.has_key(key)) return LineVerdict::keep;
+            if (raised.empty()) {
+                long n = std::strtol(setting.value(), nullptr, 10);
+                if (n < LONG_MAX) ++n;
+                raised = setting_line(key, std::to_string(n).c_str());
+            }
+            out.write(raised.c_str());
+            return LineVerdict::drop;
+        },
+        [&](LineOutput& out) {
+            if (raised.empty()) out.write(setting_line(key, "1").c_str());
+            return STORE_OK;
+        });
 }
 
 int Fio_PERSONAL_MST_ALL(const char* in_user_id, int sql_mode) {

@@ -33,6 +33,12 @@ inline int Fio_PERSONAL_MST(const char* in_user_id, int sql_mode, const char* in
 // there was nothing to update. The result of the last call.
 int store_personal_setting(const char* in_user_id, const char* key, const char* value);
 
+// Raises the decimal setting key by one in one rewrite under the lock, so that
+// two writers at the same moment both count: every line of the key becomes the
+// first line's value plus one (a value at LONG_MAX stays there), and a missing
+// key is appended as 1. The result of the rewrite.
+int raise_personal_counter(const char* in_user_id, const char* key);
+
 // Several settings of one user in one rewrite of the file, so that all of
 // them are stored or none: lines of these keys are replaced in place, missing
 // keys appended in the order given. The result of the rewrite.

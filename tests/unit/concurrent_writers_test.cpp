@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -103,6 +104,28 @@ TEST(ConcurrentWriters, OneWriterAtATimeAndTheFilesStayInStep) {
     ASSERT_EQ(check_message_index(kFolder, problems), 0);
     EXPECT_TRUE(problems.empty()) << problems.front();
     EXPECT_FALSE(exists(dir.file(std::to_string(kFolder) + "/bbs.chk")));
+}
+
+// One user posting from several windows at once: every post is counted.
+TEST(ConcurrentWriters, AUsersWriteCountLosesNoPost) {
+    TempDir dir;
+    copy_field(SYSINFO.DATA_FILE_PATH, dir.path().c_str());
+    ASSERT_EQ(make_user_directory("alice"), 0);
+    std::vector<std::function<int()>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.push_back([] {
+            for (int i = 0; i < kPostsEach; ++i) {
+                if (const int result = raise_personal_counter("alice", "TOTAL_WRITE_COUNT"); result != 0) {
+                    return verdict(result);
+                }
+            }
+            return 0;
+        });
+    }
+    run_together(writers);
+    char count[40] = "";
+    ASSERT_EQ(Fio_PERSONAL_MST("alice", 1, "TOTAL_WRITE_COUNT", count), 0);
+    EXPECT_EQ(std::strtol(count, nullptr, 10), kWriters * kPostsEach);
 }
 
 // The daily sweep deletes expired messages while others post and users' own

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <string>
 
@@ -55,6 +56,18 @@ TEST_F(PersonalSettingsTest, UpdateOfAMissingKeyFailsAndTheInsertAppends) {
     EXPECT_EQ(settings(), "TOTAL_LOGIN_COUNT,4\nLAST_LOGIN_DATE,2024/01/02 03:04\n");
     EXPECT_FALSE(exists(file + ".tmp"));
     EXPECT_FALSE(exists(dir.path() + "user/alice/personal.chk"));
+}
+
+TEST_F(PersonalSettingsTest, ACounterIsRaisedFromItsFirstLine) {
+    EXPECT_EQ(raise_personal_counter("alice", "TOTAL_WRITE_COUNT"), STORE_OK);
+    EXPECT_EQ(settings(), "TOTAL_WRITE_COUNT,1\n");
+    write_file(file, "TOTAL_WRITE_COUNT,41\nLANGUAGE,en\nTOTAL_WRITE_COUNT,7");
+    EXPECT_EQ(raise_personal_counter("alice", "TOTAL_WRITE_COUNT"), STORE_OK);
+    EXPECT_EQ(settings(), "TOTAL_WRITE_COUNT,42\nLANGUAGE,en\nTOTAL_WRITE_COUNT,42\n");
+    const std::string top = "TOTAL_WRITE_COUNT," + std::to_string(LONG_MAX) + "\n";
+    write_file(file, top);
+    EXPECT_EQ(raise_personal_counter("alice", "TOTAL_WRITE_COUNT"), STORE_OK);
+    EXPECT_EQ(settings(), top);  // at the limit it stays, never wraps
 }
 
 TEST_F(PersonalSettingsTest, WritesKeepCommasDropLineBreaksAndMalformedLines) {
