@@ -301,12 +301,16 @@ int b_get_noread(long in_folder, long in_sel_no) {
         std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
     };
     std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
-    scan_thread(in_folder, in_sel_no, in_sel_no, [&](const BBS_IDX& record) {
+    const int walked = scan_thread(in_folder, in_sel_no, in_sel_no, [&](const BBS_IDX& record) {
+        // A record without a number (a damaged index) ends the thread, as the
+        // end of a batch of twenty would.
+        if (record.SEL_NO <= 0) return false;
         sREAD_INDEX100[got++].SEL_NO = record.SEL_NO;
         if (got == READ_INDEX_BATCH) check_marks();
         return !unread;
     });
-    // The messages read before a failure are still answered for.
+    // A thread that could not be read to its end counts as read.
+    if (walked != 0 && walked != -1) return 0;
     if (got > 0) check_marks();
     return unread ? 1 : 0;
 }

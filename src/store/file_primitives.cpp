@@ -293,6 +293,19 @@ FILE* Cu_fopen_lent(char* filename, const char* mode, char (&buffer)[kStreamBuff
     return file;
 }
 
+FILE* Cu_fopen_or_create_lent(char* filename, char (&buffer)[kStreamBufferSize]) {
+    yen_to_sura(filename);
+    const int fd = ::open(filename, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* file = ::fdopen(fd, "r+");
+    if (file == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
+    return file;
+}
+
 std::size_t Cu_fread(void* buffer, std::size_t size, std::size_t count, FILE* stream) {
     return std::fread(buffer, size, count, stream);
 }

@@ -59,6 +59,10 @@ FILE* Cu_fopen(char* filename, const char* mode);
 // Every file of a request is opened this way on the hot paths.
 constexpr std::size_t kStreamBufferSize = 4096;
 FILE* Cu_fopen_lent(char* filename, const char* mode, char (&buffer)[kStreamBufferSize]);
+// Opens filename for reading and writing ("r+"), creating it empty when it is
+// missing; unlike a second open with "w+", a file another process has just
+// stored in the meantime is never truncated.
+FILE* Cu_fopen_or_create_lent(char* filename, char (&buffer)[kStreamBufferSize]);
 std::size_t Cu_fread(void* buffer, std::size_t size, std::size_t count, FILE* stream);
 std::size_t Cu_fwrite(const void* buffer, std::size_t size, std::size_t count, FILE* stream);
 int Cu_fseek(FILE* stream, long offset, int origin);

@@ -1,9 +1,12 @@
 #include "store/line_file_engine.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
@@ -22,12 +25,18 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 File open_or_create(const char* data_path, char (&buffer)[kStreamBufferSize]) {
     PathBuffer path = make_path(data_path);
-    FILE* file = Cu_fopen_lent(path.text, "r+", buffer);
-    if (file == nullptr) {
-        path = make_path(data_path);
-        file = Cu_fopen_lent(path.text, "w+", buffer);
-    }
-    return File(file);
+    return File(Cu_fopen_or_create_lent(path.text, buffer));
+}
+
+// Whether the directory that path (already converted to slashes) names a file
+// in exists: a missing file there reads as empty, a missing directory is a file
+// that cannot be opened.
+bool directory_exists(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return true;
+    const std::string directory = slash == path ? "/" : std::string(path, static_cast<std::size_t>(slash - path));
+    struct stat st;
+    return ::stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Reads whole lines. A line that does not fit the file's line buffer (with its
@@ -114,7 +123,7 @@ int rewrite_lines(const char* lock_path, const char* data_path, std::size_t line
     PathBuffer path = make_path(data_path);
     char stream_buffer[kStreamBufferSize];
     File data(Cu_fopen_lent(path.text, "r+", stream_buffer));
-    if (!data && errno != ENOENT) return STORE_CANNOT_OPEN;
+    if (!data && (errno != ENOENT || !directory_exists(path.text))) return STORE_CANNOT_OPEN;
 
     PathBuffer temp_path = make_path(data_path, ".tmp");
     LineOutput out(temp_path.text);

@@ -151,6 +151,13 @@ TEST_F(LineFileEngineTest, MissingDirectoryGivesCannotOpen) {
         [](const char*, LineOutput&) { return LineVerdict::keep; },
         [](LineOutput&) { return STORE_OK; });
     EXPECT_EQ(got, STORE_CANNOT_OPEN);
+    // Also for a change that would find nothing: a missing file reads as
+    // empty, a missing directory does not.
+    EXPECT_EQ(rewrite_lines(
+                  lock.c_str(), nowhere.c_str(), LINE_SIZE_SMALL,
+                  [](const char*, LineOutput&) { return LineVerdict::keep; },
+                  [](LineOutput&) { return STORE_NOT_FOUND; }),
+              STORE_CANNOT_OPEN);
 }
 
 TEST(LineFields, CutsFieldsAtCommasOutsideTwoByteCharacters) {
