@@ -294,7 +294,9 @@ FILE* Cu_fopen_lent(char* filename, const char* mode, char (&buffer)[kStreamBuff
 }
 
 FILE* Cu_fopen_or_create_lent(char* filename, char (&buffer)[kStreamBufferSize]) {
-    yen_to_sura(filename);
+    // The file nearly always exists: one call opens it.
+    FILE* existing = Cu_fopen_lent(filename, "r+", buffer);
+    if (existing != nullptr || errno != ENOENT) return existing;
     const int fd = ::open(filename, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     FILE* file = ::fdopen(fd, "r+");
