@@ -13,6 +13,7 @@
 #include "screens/page_output.h"
 #include "screens/screen_common.h"
 #include "store/expiry_sweep.h"
+#include "store/line_file_engine.h"
 #include "store/message_index.h"
 #include "store/personal_settings.h"
 #include "store/read_marks.h"
@@ -310,7 +311,7 @@ int b_get_noread(long in_folder, long in_sel_no) {
         return !unread;
     });
     // A thread that could not be read to its end counts as read.
-    if (walked != 0 && walked != -1) return 0;
+    if (walked != STORE_OK && walked != STORE_NOT_FOUND) return 0;
     if (got > 0) check_marks();
     return unread ? 1 : 0;
 }
