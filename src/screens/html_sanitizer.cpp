@@ -440,9 +440,11 @@ bool inside_anchor(const std::vector<Open>& open) {
 }
 
 // Depth-first over the tree without recursion: nesting depth is up to the writer.
-// False once the output passes limit bytes. *has_table tells whether it wrote a TABLE.
+// False once the output passes limit bytes. *reread tells whether a browser may
+// build another tree from it: it wrote a TABLE, or left out the tags of an element
+// whose element children then stand where the parser would not have put them.
 bool write_children(std::string& out, const ParserInput& input, const GumboNode* root, std::size_t limit,
-                    bool* has_table) {
+                    bool* reread) {
     const TagTable& table = tag_table();
     std::vector<Open> open{{root, 0, false, false}};
     std::size_t after_pre = std::string::npos;  // where the last <PRE> start tag ended
@@ -495,11 +497,16 @@ bool write_children(std::string& out, const ParserInput& input, const GumboNode*
                 }
                 write_start_tag(out, input, element);
                 if (element.tag == GUMBO_TAG_PRE) after_pre = out.size();
-                if (element.tag == GUMBO_TAG_TABLE) *has_table = true;
+                if (element.tag == GUMBO_TAG_TABLE) *reread = true;
                 open.push_back({child, 0, true, false});
                 break;
             case Treatment::drop_tags:
             case Treatment::drop_tags_raw:
+                // An H1 inside an unknown element inside an H1 is an H1 in an H1
+                // once the unknown tags are gone, which a browser reads as two.
+                for (unsigned i = 0; i < element.children.length && !*reread; ++i) {
+                    *reread = static_cast<const GumboNode*>(element.children.data[i])->type == GUMBO_NODE_ELEMENT;
+                }
                 open.push_back({child, 0, false, treatment == Treatment::drop_tags_raw});
                 break;
         }
@@ -815,7 +822,7 @@ std::size_t parse_memory_budget(std::size_t input_bytes) { return 16 * 1024 * 10
 std::size_t output_budget(std::size_t input_bytes) { return 8 * input_bytes + 64 * 1024; }
 
 // The text sanitized into out; false when it needs more than its budgets.
-bool sanitize_within_budgets(std::string_view html, std::string& out, bool* has_table) {
+bool sanitize_within_budgets(std::string_view html, std::string& out, bool* reread) {
     // Without a '<' there is no markup, and the text is already safe as element content.
     if (html.find('<') == std::string_view::npos) {
         out += html;
@@ -832,7 +839,7 @@ bool sanitize_within_budgets(std::string_view html, std::string& out, bool* has_
     const GumboOutput* parsed = parse_in_arena(arena, &options, input);
     if (parsed == nullptr) return false;
     out.reserve(html.size() + html.size() / 8);
-    return parsed->root == nullptr || write_children(out, input, parsed->root, output_budget(html.size()), has_table);
+    return parsed->root == nullptr || write_children(out, input, parsed->root, output_budget(html.size()), reread);
 }
 
 // The text as plain element text, the way html_text writes it.
@@ -869,15 +876,16 @@ namespace {
 std::string sanitize(std::string_view html, bool settle) {
     const std::size_t cut = parse_budget_cut(html);
     std::string out;
-    bool has_table = false;
+    bool reread = false;
     // Past a budget nothing of the markup is trusted: the whole text shows as text.
-    if (!sanitize_within_budgets(html.substr(0, cut), out, &has_table)) return as_text(html);
+    if (!sanitize_within_budgets(html.substr(0, cut), out, &reread)) return as_text(html);
     if (cut != std::string_view::npos) out += as_text(html.substr(cut));
-    // What the parser moves out of a misplaced table can land inside an element that
-    // a browser reading the output closes first (an LI in an LI, an H2 in an H1), and
-    // the parser does not mark every node it moved: a text with a table is read once
-    // more, so that what is printed is the tree a browser builds from it.
-    return has_table && settle ? sanitize(out, false) : out;
+    // What the parser moves out of a misplaced table, or what stands in an element
+    // whose tags are left out, can land inside an element that a browser reading the
+    // output closes first (an LI in an LI, an H2 in an H1), and the parser does not
+    // mark every node it moved: such a text is read once more, so that what is
+    // printed is the tree a browser builds from it.
+    return reread && settle ? sanitize(out, false) : out;
 }
 
 }  // namespace
