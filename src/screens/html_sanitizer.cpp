@@ -439,6 +439,15 @@ bool inside_anchor(const std::vector<Open>& open) {
     return false;
 }
 
+// Whether the children of an element whose tags are left out hold an element:
+// it then stands where the parser would not have put it.
+bool has_element_child(const GumboElement& element) {
+    for (unsigned i = 0; i < element.children.length; ++i) {
+        if (static_cast<const GumboNode*>(element.children.data[i])->type == GUMBO_NODE_ELEMENT) return true;
+    }
+    return false;
+}
+
 // Depth-first over the tree without recursion: nesting depth is up to the writer.
 // False once the output passes limit bytes. *reread tells whether a browser may
 // build another tree from it: it wrote a TABLE, or left out the tags of an element
@@ -492,6 +501,7 @@ bool write_children(std::string& out, const ParserInput& input, const GumboNode*
                 // table), but a browser reading <A> closes the open one: the inner one
                 // keeps its content only, so the page parses into the tree written here.
                 if (element.tag == GUMBO_TAG_A && inside_anchor(open)) {
+                    if (!*reread) *reread = has_element_child(element);
                     open.push_back({child, 0, false, false});
                     break;
                 }
@@ -504,9 +514,7 @@ bool write_children(std::string& out, const ParserInput& input, const GumboNode*
             case Treatment::drop_tags_raw:
                 // An H1 inside an unknown element inside an H1 is an H1 in an H1
                 // once the unknown tags are gone, which a browser reads as two.
-                for (unsigned i = 0; i < element.children.length && !*reread; ++i) {
-                    *reread = static_cast<const GumboNode*>(element.children.data[i])->type == GUMBO_NODE_ELEMENT;
-                }
+                if (!*reread) *reread = has_element_child(element);
                 open.push_back({child, 0, false, treatment == Treatment::drop_tags_raw});
                 break;
         }
@@ -881,11 +889,14 @@ std::string sanitize(std::string_view html, bool settle) {
     if (!sanitize_within_budgets(html.substr(0, cut), out, &reread)) return as_text(html);
     if (cut != std::string_view::npos) out += as_text(html.substr(cut));
     // What the parser moves out of a misplaced table, or what stands in an element
-    // whose tags are left out, can land inside an element that a browser reading the
-    // output closes first (an LI in an LI, an H2 in an H1), and the parser does not
-    // mark every node it moved: such a text is read once more, so that what is
-    // printed is the tree a browser builds from it.
-    return reread && settle ? sanitize(out, false) : out;
+    // whose tags are left out (also an anchor in an anchor), can land inside an
+    // element that a browser reading the output closes first (an LI in an LI, an H2
+    // in an H1), and the parser does not mark every node it moved. Fuzzing keeps
+    // finding new ways there, so every output that holds markup is read once more:
+    // what is printed is then the tree a browser builds from it.
+    // (A text cut at the parse budget is left as it is: its rest is text already.)
+    const bool markup = cut == std::string_view::npos && out.find('<') != std::string::npos;
+    return settle && (reread || markup) ? sanitize(out, false) : out;
 }
 
 }  // namespace
