@@ -48,13 +48,6 @@ protected:
     FakeClock clock;
 };
 
-TEST_F(ThreadUnreadTest, AnyUnreadMessageOfTheThreadCounts) {
-    for (long n = 1; n <= 5; ++n) mark(n, 1);
-    EXPECT_EQ(b_get_noread(kFolder, 1), 0);
-    mark(5, 0);
-    EXPECT_EQ(b_get_noread(kFolder, 1), 1);
-}
-
 TEST_F(ThreadUnreadTest, ARecordWithoutNumberEndsTheThread) {
     for (long n = 1; n <= 4; ++n) mark(n, 1);
     // bbs4.idx holds the thread as 1, 2, 3, 4, 5; the record in the fourth
