@@ -30,7 +30,8 @@ constexpr std::size_t RECORD = sizeof(BBS_IDX);
 constexpr std::size_t PATH_SIZE = 1200;
 constexpr int FIRST_FILE = 1;
 constexpr int LAST_FILE = 5;
-constexpr long SCAN_BLOCK = 256;  // records read per system call by the scans
+// Records read per system call by the scans: 18 KB, a few pages of buffer.
+constexpr long SCAN_BLOCK = 64;
 constexpr std::size_t WALK_BLOCK_BYTES = 128 * 1024;  // read per call by a whole-folder walk
 
 // Where an added record goes when it follows no particular record.
@@ -132,7 +133,10 @@ int rearrange_file(IndexWriteSession& session, int file_no, const char* path,
         RecordFile file;
         if (!file.open(path, true)) return STORE_CANNOT_OPEN;
         count = file.count(RECORD);
-        const bool scanned = scan_open_file(file, 0, [&](long k, const BBS_IDX& record) {
+        // A plan that only adds needs nothing read first: a new topic appends
+        // to two files and heads the other two without a scan.
+        const bool scanned = (!plan.to_front && !plan.change) ||
+                             scan_open_file(file, 0, [&](long k, const BBS_IDX& record) {
             if (plan.to_front && plan.to_front(record)) {
                 if (k != static_cast<long>(front.size())) front_in_place = false;
                 front.push_back({k, record});
@@ -540,9 +544,10 @@ bool thread_no_at(const RecordFile& file, long k, int32_t& thread) {
     }
 }
 
-// A search ends on a window of this many records, read with one call; thread
-// batches are read on in blocks that start this size and grow for a long thread.
+// A search ends on a window of this many records, read with one call; a long
+// thread is read on in blocks of the scans' size.
 constexpr long THREAD_WINDOW = 64;
+static_assert(THREAD_WINDOW <= SCAN_BLOCK, "a search window is read into one scan block");
 
 // Where thread `thread` stands in "bbs4.idx" (count records), found on the
 // order the writers keep there: threads by ascending thread number. One probe
@@ -649,7 +654,6 @@ ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t
     }
 
     bool started = start_sel_no == 0;
-    long size = THREAD_WINDOW;
     for (;;) {
         for (; at < have; ++at) {
             const BBS_IDX& record = block[at];
@@ -659,12 +663,11 @@ ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t
             if (!visit(record)) return ThreadWalk::found;
         }
         if (next >= count) return started ? ThreadWalk::found : ThreadWalk::not_found;
-        have = file.read_block(next, block.get(), size, RECORD);
+        have = file.read_block(next, block.get(), SCAN_BLOCK, RECORD);
         if (have < 0) return started ? ThreadWalk::failed : ThreadWalk::not_found;
         if (have == 0) return started ? ThreadWalk::found : ThreadWalk::not_found;
         at = 0;
         next += have;
-        if (size < SCAN_BLOCK) size *= 2;
     }
 }
 

@@ -104,7 +104,15 @@ bool RecordFile::truncate_to(long records, std::size_t record_size) {
 
 namespace {
 
-constexpr long kBlockRecords = 256;
+// Records are read and collected this many bytes at a time. Small enough that
+// a scan and a rewrite together touch a few pages of fresh memory (each first
+// touch is dear in a process that lives for one request), large enough that a
+// file of many thousands of records takes few system calls.
+constexpr std::size_t kBlockBytes = 16 * 1024;
+
+long block_records(std::size_t record_size) {
+    return record_size < kBlockBytes ? static_cast<long>(kBlockBytes / record_size) : 1;
+}
 
 // Calls visit with the whole records of file a block at a time (the 0-based
 // position of the block's first record, the records, how many), in order,
@@ -137,7 +145,7 @@ bool for_each_block(const RecordFile& file, std::size_t record_size, long block_
 template <class Visit>
 bool for_each_record(const RecordFile& file, std::size_t record_size, Visit visit) {
     return for_each_block(
-        file, record_size, kBlockRecords,
+        file, record_size, block_records(record_size),
         [&](long first, char* records, long count) {
             for (long i = 0; i < count; ++i) {
                 if (!visit(first + i, records + static_cast<std::size_t>(i) * record_size)) return false;
@@ -180,13 +188,14 @@ int scan_record_blocks(const char* lock_path, const char* data_path, std::size_t
 RecordOutput::RecordOutput(RecordFile& file, std::size_t record_size)
     : file_(file),
       record_size_(record_size),
-      block_(std::make_unique_for_overwrite<char[]>(kBlockRecords * record_size)) {}
+      block_records_(block_records(record_size)),
+      block_(std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(block_records_) * record_size)) {}
 
 void RecordOutput::write(const void* record) {
     std::memcpy(block_.get() + static_cast<std::size_t>(in_block_) * record_size_, record, record_size_);
     ++in_block_;
     ++next_;
-    if (in_block_ == kBlockRecords) flush();
+    if (in_block_ == block_records_) flush();
 }
 
 bool RecordOutput::flush() {

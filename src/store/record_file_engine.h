@@ -75,6 +75,7 @@ public:
 private:
     RecordFile& file_;
     std::size_t record_size_;
+    long block_records_;
     std::unique_ptr<char[]> block_;
     long block_start_ = 0;  // record number of the block's first record
     long in_block_ = 0;
