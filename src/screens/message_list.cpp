@@ -149,12 +149,49 @@ void heading_row(long mode, bool marks) {
     emit("</TR>\n");
 }
 
-void message_row(const BBS_IDX& record, int32_t read_chk, long mode, long page, bool marks) {
+// b_get_noread through readers that keep the thread file and the user's marks
+// open: a page checks the threads of all its rows with them.
+int thread_has_unread(long in_sel_no, ThreadReader& threads, MarkReader& marks) {
+    // The thread is read in one pass and its marks a hundred at a time; any
+    // message without a mark of 1 (none stored counts as none) is unread.
+    bool unread = false;
+    int got = 0;
+    auto check_marks = [&] {
+        marks.select_batch();
+        for (int i = 0; i < got; ++i) {
+            if (sREAD_INDEX100[i].READ_CHK == 0) unread = true;
+        }
+        got = 0;
+        std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
+    };
+    std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
+    const int walked = threads.scan(in_sel_no, in_sel_no, [&](const BBS_IDX& record) {
+        // A record without a number (a damaged index) ends the thread, as the
+        // end of a batch of twenty would.
+        if (record.SEL_NO <= 0) return false;
+        sREAD_INDEX100[got++].SEL_NO = record.SEL_NO;
+        if (got == READ_INDEX_BATCH) check_marks();
+        return !unread;
+    });
+    // A thread that could not be read to its end counts as read.
+    if (walked != STORE_OK && walked != STORE_NOT_FOUND) return 0;
+    if (got > 0) check_marks();
+    return unread ? 1 : 0;
+}
+
+struct RowReaders {
+    ThreadReader threads{cgi_FOLDER_NO};
+    MarkReader marks{G_USER_MST.USER_ID, cgi_FOLDER_NO};
+};
+
+void message_row(const BBS_IDX& record, int32_t read_chk, long mode, long page, bool marks,
+                 RowReaders& readers) {
     const DIR_CONFIG& config = G_DIR_CONFIG;
     emit("<TR>\n");
     if (marks) {
         const bool unread =
-            read_chk == 0 || (is_thread_mode(mode) && b_get_noread(cgi_FOLDER_NO, record.SEL_NO) == 1);
+            read_chk == 0 ||
+            (is_thread_mode(mode) && thread_has_unread(record.SEL_NO, readers.threads, readers.marks) == 1);
         if (unread) {
             cell(kUnread, "CENTER", msg(320));
         } else {
@@ -256,13 +293,14 @@ void b_FRM222() {
             ++row_count;
         }
     }
+    RowReaders readers;
     if (marks && row_count > 0) {
         std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
         for (int i = 0; i < row_count; ++i) sREAD_INDEX100[i].SEL_NO = rows[i].SEL_NO;
-        Fio_READ_INDEX100(G_USER_MST.USER_ID, cgi_FOLDER_NO, 1);
+        readers.marks.select_batch();
         for (int i = 0; i < row_count; ++i) read_chk[i] = sREAD_INDEX100[i].READ_CHK;
     }
-    for (int i = 0; i < row_count; ++i) message_row(rows[i], read_chk[i], mode, page, marks);
+    for (int i = 0; i < row_count; ++i) message_row(rows[i], read_chk[i], mode, page, marks, readers);
 
     emit("</TABLE>\n");
     emit("<BR>\n");
@@ -289,29 +327,7 @@ int b_USER_DISP_DEFWR() {
 }
 
 int b_get_noread(long in_folder, long in_sel_no) {
-    // The thread is read in one pass and its marks a hundred at a time; any
-    // message without a mark of 1 (none stored counts as none) is unread.
-    bool unread = false;
-    int got = 0;
-    auto check_marks = [&] {
-        Fio_READ_INDEX100(G_USER_MST.USER_ID, cgi_FOLDER_NO, 1);
-        for (int i = 0; i < got; ++i) {
-            if (sREAD_INDEX100[i].READ_CHK == 0) unread = true;
-        }
-        got = 0;
-        std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
-    };
-    std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
-    const int walked = scan_thread(in_folder, in_sel_no, in_sel_no, [&](const BBS_IDX& record) {
-        // A record without a number (a damaged index) ends the thread, as the
-        // end of a batch of twenty would.
-        if (record.SEL_NO <= 0) return false;
-        sREAD_INDEX100[got++].SEL_NO = record.SEL_NO;
-        if (got == READ_INDEX_BATCH) check_marks();
-        return !unread;
-    });
-    // A thread that could not be read to its end counts as read.
-    if (walked != STORE_OK && walked != STORE_NOT_FOUND) return 0;
-    if (got > 0) check_marks();
-    return unread ? 1 : 0;
+    ThreadReader threads(in_folder);
+    MarkReader marks(G_USER_MST.USER_ID, cgi_FOLDER_NO);
+    return thread_has_unread(in_sel_no, threads, marks);
 }

@@ -534,13 +534,25 @@ int select_message(const FolderPaths& paths) {
 }
 
 // Thread number of record k, read alone; false when it cannot be read whole.
-bool thread_no_at(const RecordFile& file, long k, int32_t& thread) {
+bool thread_no_at(const RecordFile& file, long k, int32_t& thread, ThreadProbes& probes) {
+    for (int i = 0; i < probes.kept; ++i) {
+        if (probes.position[i] == k) {
+            thread = probes.thread[i];
+            return true;
+        }
+    }
     const off_t offset = static_cast<off_t>(k) * static_cast<off_t>(RECORD) +
                          static_cast<off_t>(offsetof(BBS_IDX, BBS_G_NO));
     for (;;) {
         const ssize_t n = ::pread(file.fd(), &thread, sizeof thread, offset);
         if (n < 0 && errno == EINTR) continue;
-        return n == static_cast<ssize_t>(sizeof thread);
+        if (n != static_cast<ssize_t>(sizeof thread)) return false;
+        if (probes.kept < ThreadProbes::kKept) {
+            probes.position[probes.kept] = k;
+            probes.thread[probes.kept] = thread;
+            ++probes.kept;
+        }
+        return true;
     }
 }
 
@@ -558,21 +570,22 @@ static_assert(THREAD_WINDOW <= SCAN_BLOCK, "a search window is read into one sca
 // thread numbers grow about evenly through the file; no more than about two
 // binary searches when they do not. False when the ends already rule the
 // thread out or a read fails.
-bool find_thread_window(const RecordFile& file, long count, int32_t thread, long& from, long& to) {
+bool find_thread_window(const RecordFile& file, long count, int32_t thread, long& from, long& to,
+                        ThreadProbes& probes) {
     if (count <= 0) return false;
     long lo = 0;
     long hi = count - 1;
     int32_t at_lo = 0;
     int32_t at_hi = 0;
-    if (!thread_no_at(file, lo, at_lo) || at_lo > thread) return false;
+    if (!thread_no_at(file, lo, at_lo, probes) || at_lo > thread) return false;
     long hit = at_lo == thread ? lo : -1;
-    if (hit < 0 && (!thread_no_at(file, hi, at_hi) || at_hi < thread)) return false;
+    if (hit < 0 && (!thread_no_at(file, hi, at_hi, probes) || at_hi < thread)) return false;
     if (hit < 0 && at_hi == thread) hit = hi;
 
     // Keeps at_lo < thread < at_hi; true when the probe met the thread.
     auto probe = [&](long k) {
         int32_t at = 0;
-        if (!thread_no_at(file, k, at)) return false;
+        if (!thread_no_at(file, k, at, probes)) return false;
         if (at == thread) {
             hit = k;
         } else if (at < thread) {
@@ -626,11 +639,13 @@ bool find_thread_window(const RecordFile& file, long count, int32_t thread, long
 enum class ThreadWalk { found, not_found, failed };
 
 template <typename Visit>
-ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t start_sel_no, Visit&& visit) {
-    const long count = file.count(RECORD);
+ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t start_sel_no, Visit&& visit,
+                                 ThreadProbes& probes) {
+    if (probes.count < 0) probes.count = file.count(RECORD);
+    const long count = probes.count;
     long from = 0;
     long to = 0;
-    if (!find_thread_window(file, count, thread, from, to)) return ThreadWalk::not_found;
+    if (!find_thread_window(file, count, thread, from, to, probes)) return ThreadWalk::not_found;
     std::unique_ptr<BBS_IDX[]> block(new BBS_IDX[SCAN_BLOCK]);
     long have = file.read_block(from, block.get(), to - from, RECORD);
     if (have != to - from) return ThreadWalk::not_found;
@@ -742,13 +757,24 @@ int scan_message_index(long folder_no, int access_mode,
 // does not meet the thread's records.
 int scan_thread(long folder_no, long in_g_no, long start_sel_no,
                 const std::function<bool(const BBS_IDX& record)>& visit) {
+    ThreadReader reader(folder_no);
+    return reader.scan(in_g_no, start_sel_no, visit);
+}
+
+ThreadReader::ThreadReader(long folder_no)
+    : paths_ok_(folder_file_path(lock_, sizeof lock_, folder_no, "bbs.chk") &&
+                folder_file_path(index_, sizeof index_, folder_no, "bbs4.idx")) {}
+
+int ThreadReader::scan(long in_g_no, long start_sel_no,
+                       const std::function<bool(const BBS_IDX& record)>& visit) {
     if (in_g_no < 1 || start_sel_no < 0) return STORE_NOT_FOUND;
-    RecordFile file;
-    const int opened = open_for_reading(folder_no, 4, file);
-    if (opened != STORE_OK) return opened;
+    if (!paths_ok_) return STORE_CANNOT_OPEN;
+    if (lock_is_busy(lock_)) return STORE_LOCK_BUSY;
+    if (!file_.is_open() && !file_.open(index_, true)) return STORE_CANNOT_OPEN;
+    const RecordFile& file = file_;
     if (in_g_no <= INT32_MAX && start_sel_no <= INT32_MAX) {
         const ThreadWalk walked = walk_thread_by_search(file, static_cast<int32_t>(in_g_no),
-                                                        static_cast<int32_t>(start_sel_no), visit);
+                                                        static_cast<int32_t>(start_sel_no), visit, probes_);
         if (walked == ThreadWalk::found) return STORE_OK;
         if (walked == ThreadWalk::failed) return STORE_CANNOT_OPEN;
     }

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "store/record_file_engine.h"
+
 struct BBS_IDX {
     int32_t FOLDER_NO;
     int32_t SEL_NO;           // message number from 1 = position in bbs1.idx
@@ -119,6 +121,36 @@ int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no);
 // when a read fails part way (the records before it were visited).
 int scan_thread(long folder_no, long in_g_no, long start_sel_no,
                 const std::function<bool(const BBS_IDX& record)>& visit);
+
+// scan_thread for many threads of one folder (a list page asks for the
+// threads of all its rows): bbs4.idx is opened once, at the first scan, and
+// read on from there. Every scan still tests the folder's lock first; a file
+// replaced since it was opened is read as it was, as one read would have.
+// What a ThreadReader keeps between its searches: the length of the file when
+// first read (records appended later are not looked at), and the thread
+// numbers read at positions, which the searches of one page share. A change
+// in place never gives a record another thread; a rewrite replaces the file,
+// and the reader goes on reading the one it opened.
+struct ThreadProbes {
+    static constexpr int kKept = 48;
+    long count = -1;
+    int kept = 0;
+    long position[kKept];
+    int32_t thread[kKept];
+};
+
+class ThreadReader {
+public:
+    explicit ThreadReader(long folder_no);
+    int scan(long in_g_no, long start_sel_no, const std::function<bool(const BBS_IDX& record)>& visit);
+
+private:
+    bool paths_ok_;
+    char lock_[1200];
+    char index_[1200];
+    RecordFile file_;
+    ThreadProbes probes_;
+};
 
 // Recounts RES_COUNT of every root in bbs2.idx and bbs3.idx as the records of
 // its thread in bbs1.idx less one, written back in place. 0; -2; -9.

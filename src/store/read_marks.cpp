@@ -21,6 +21,7 @@ constexpr int MODE_RESIZE = 3;
 constexpr std::size_t PATH_SIZE = 1200;
 constexpr std::size_t MARK_SIZE = sizeof(READ_INDEX);
 constexpr std::size_t MARK_BLOCK_BYTES = 64 * 1024;  // read per call by read_all_marks
+constexpr long MARKS_COPIED = 4096;  // a MarkReader reads a file this long whole: 16 KB
 
 using MarkPaths = GuardedFile;
 
@@ -111,10 +112,10 @@ constexpr long MARK_CLUSTER = 2048;
 // The wanted marks in ascending order, each run of near ones with one pread
 // (a page of numbers in a row is one read). No mapping of the file: other
 // processes cut it in place, and a read simply comes back short.
-int select_batch(const MarkPaths& paths) {
+// file: open already (a reader's batches after its first) or not yet.
+int select_batch(const MarkPaths& paths, RecordFile& file) {
     if (lock_is_busy(paths.lock)) return STORE_LOCK_BUSY;
-    RecordFile file;
-    if (!file.open(paths.data, true)) return STORE_CANNOT_OPEN;
+    if (!file.is_open() && !file.open(paths.data, true)) return STORE_CANNOT_OPEN;
     const long marks = file.count(MARK_SIZE);
     const int entries = batch_entries();
     int wanted[READ_INDEX_BATCH];
@@ -181,12 +182,41 @@ int Fio_READ_INDEX100(const char* in_user_id, long in_folder_no, int sql_mode) {
     MarkPaths paths;
     if (!mark_paths(in_user_id, in_folder_no, paths)) return STORE_CANNOT_OPEN;
     switch (sql_mode) {
-        case MODE_SELECT: return select_batch(paths);
+        case MODE_SELECT: {
+            RecordFile file;
+            return select_batch(paths, file);
+        }
         case MODE_INSERT:
         case MODE_UPDATE: return write_batch(paths);
         case MODE_RESIZE: return remove_marks(paths);
         default: return STORE_NOT_FOUND;
     }
+}
+
+MarkReader::MarkReader(const char* in_user_id, long in_folder_no)
+    : paths_ok_(mark_paths(in_user_id, in_folder_no, paths_)) {}
+
+int MarkReader::select_batch() {
+    if (!paths_ok_) return STORE_CANNOT_OPEN;
+    if (!copied_) {
+        if (lock_is_busy(paths_.lock)) return STORE_LOCK_BUSY;
+        if (!file_.is_open() && !file_.open(paths_.data, true)) return STORE_CANNOT_OPEN;
+        const long marks = file_.count(MARK_SIZE);
+        if (marks > MARKS_COPIED) return ::select_batch(paths_, file_);
+        copy_.resize(static_cast<std::size_t>(marks));
+        const long got = marks > 0 ? file_.read_block(0, copy_.data(), marks, MARK_SIZE) : 0;
+        if (got < 0) return STORE_CANNOT_OPEN;
+        copy_.resize(static_cast<std::size_t>(got));  // cut meanwhile: the marks read
+        copied_ = true;
+    }
+    const int entries = batch_entries();
+    for (int i = 0; i < entries; ++i) {
+        READ_INDEX100& entry = sREAD_INDEX100[i];
+        if (entry.SEL_NO >= 1 && static_cast<std::size_t>(entry.SEL_NO) <= copy_.size()) {
+            entry.READ_CHK = copy_[static_cast<std::size_t>(entry.SEL_NO) - 1].READ_CHK;
+        }
+    }
+    return STORE_OK;
 }
 
 int Fio_READ_INDEX_MAXCOUNT(const char* in_user_id, long in_folder_no) {

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "store/data_paths.h"
+#include "store/record_file_engine.h"
+
 struct READ_INDEX {
     int32_t READ_CHK;  // 1 read, 0 unread
 };
@@ -47,6 +50,24 @@ int Fio_READ_INDEX(const char* in_user_id, long in_folder_no, long in_sel_no, in
 //   3 reset: removes the file.
 // 0; -2; -9.
 int Fio_READ_INDEX100(const char* in_user_id, long in_folder_no, int sql_mode);
+
+// The select of Fio_READ_INDEX100 for many batches of one user's marks in one
+// folder (a list page checks the threads of all its rows). The first batch
+// that finds the lock free reads a file of up to 4,096 marks whole, and the
+// later batches are answered from that copy; a longer file stays open and
+// each batch tests the lock and reads what it needs.
+class MarkReader {
+public:
+    MarkReader(const char* in_user_id, long in_folder_no);
+    int select_batch();  // Fio_READ_INDEX100(in_user_id, in_folder_no, 1)
+
+private:
+    bool paths_ok_;
+    bool copied_ = false;
+    GuardedFile paths_;
+    RecordFile file_;
+    std::vector<READ_INDEX> copy_;
+};
 
 // Number of marks in the file; -2, -9.
 int Fio_READ_INDEX_MAXCOUNT(const char* in_user_id, long in_folder_no);

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/sysinfo.h"
 #include "request/request_state.h"
@@ -33,12 +34,13 @@ protected:
         copy_field(G_USER_MST.USER_ID, "alice");
         cgi_FOLDER_NO = kFolder;
         // A thread of five: the root 1 and the replies 2 to 5.
-        for (long answered : {0L, 1L, 2L, 1L, 4L}) {
-            std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
-            sBBS_IDX.FOLDER_NO = kFolder;
-            sBBS_IDX.SEL_NO = static_cast<int32_t>(answered);
-            ASSERT_EQ(Fio_BBS_IDX(2), 0);
-        }
+        for (long answered : {0L, 1L, 2L, 1L, 4L}) post(answered);
+    }
+    void post(long answered) {
+        std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+        sBBS_IDX.FOLDER_NO = kFolder;
+        sBBS_IDX.SEL_NO = static_cast<int32_t>(answered);
+        ASSERT_EQ(Fio_BBS_IDX(2), 0);
     }
     void mark(long sel_no, int32_t read) {
         const READ_INDEX entry{read};
@@ -64,6 +66,60 @@ TEST_F(ThreadUnreadTest, ARecordWithoutNumberEndsTheThread) {
     write_file(dir.file(std::to_string(kFolder) + "/bbs.chk"), "");
     mark(2, 0);
     EXPECT_EQ(b_get_noread(kFolder, 1), 0);
+}
+
+std::vector<int32_t> thread_of(ThreadReader* reader, long thread) {
+    std::vector<int32_t> numbers;
+    const auto visit = [&](const BBS_IDX& record) {
+        numbers.push_back(record.SEL_NO);
+        return true;
+    };
+    const int result = reader ? reader->scan(thread, thread, visit) : scan_thread(kFolder, thread, thread, visit);
+    if (result != 0) numbers.assign(1, result);
+    return numbers;
+}
+
+std::vector<int32_t> marks_of(MarkReader* reader, std::initializer_list<int32_t> numbers) {
+    std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
+    int i = 0;
+    for (int32_t n : numbers) sREAD_INDEX100[i++].SEL_NO = n;
+    const int result = reader ? reader->select_batch() : Fio_READ_INDEX100("alice", kFolder, 1);
+    std::vector<int32_t> marks;
+    for (int k = 0; k < i; ++k) marks.push_back(sREAD_INDEX100[k].READ_CHK);
+    if (result != 0) marks.assign(1, result);
+    return marks;
+}
+
+// A list page reads the threads and marks of all its rows through one reader
+// each: the answers are those of fresh reads, the lock is still tested before
+// each thread, and a file replaced meanwhile is read as it was opened.
+TEST_F(ThreadUnreadTest, ReadersForAWholePageAnswerAsSingleReads) {
+    post(0);  // thread 6
+    post(6);  // 7
+    post(0);  // thread 8
+    ThreadReader threads(kFolder);
+    for (long thread : {1L, 6L, 8L, 1L, 3L}) EXPECT_EQ(thread_of(&threads, thread), thread_of(nullptr, thread));
+    EXPECT_EQ(thread_of(&threads, 6), (std::vector<int32_t>{6, 7}));
+    post(7);  // 9: bbs4.idx is rewritten
+    EXPECT_EQ(thread_of(nullptr, 6), (std::vector<int32_t>{6, 7, 9}));
+    EXPECT_EQ(thread_of(&threads, 6), (std::vector<int32_t>{6, 7}));
+    write_file(dir.file(std::to_string(kFolder) + "/bbs.chk"), "");
+    EXPECT_EQ(thread_of(&threads, 1), (std::vector<int32_t>{-9}));
+    ASSERT_EQ(unlink(dir.file(std::to_string(kFolder) + "/bbs.chk").c_str()), 0);
+
+    mark(2, 1);
+    mark(5, 1);
+    for (long marks : {9L, 5000L}) {  // copied whole, and read batch by batch
+        if (marks > 9) mark(marks, 1);
+        write_file(dir.file("user/alice/r3.chk"), "");
+        MarkReader reader("alice", kFolder);
+        EXPECT_EQ(marks_of(&reader, {1}), (std::vector<int32_t>{-9}));
+        ASSERT_EQ(unlink(dir.file("user/alice/r3.chk").c_str()), 0);
+        const std::vector<int32_t> expected{0, 1, 0, 0, 1, 0};
+        EXPECT_EQ(marks_of(&reader, {1, 2, 3, 4, 5, 4999}), expected);
+        EXPECT_EQ(marks_of(nullptr, {1, 2, 3, 4, 5, 4999}), expected);
+        EXPECT_EQ(marks_of(&reader, {5000, 5, 12000}), (std::vector<int32_t>{marks == 5000 ? 1 : 0, 1, 0}));
+    }
 }
 
 }  // namespace
