@@ -643,29 +643,49 @@ ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t
                                  ThreadProbes& probes) {
     if (probes.count < 0) probes.count = file.count(RECORD);
     const long count = probes.count;
-    long from = 0;
-    long to = 0;
-    if (!find_thread_window(file, count, thread, from, to, probes)) return ThreadWalk::not_found;
-    std::unique_ptr<BBS_IDX[]> block(new BBS_IDX[SCAN_BLOCK]);
-    long have = file.read_block(from, block.get(), to - from, RECORD);
-    if (have != to - from) return ThreadWalk::not_found;
-    long at = 0;  // the record in the block
-    while (at < have && block[at].BBS_G_NO != thread) ++at;
-    if (at == have) return ThreadWalk::not_found;
-    long next = from + have;  // the record after the block
-    if (at == 0 && from > 0) {
-        long first = from;
-        while (first > 0) {
-            const long back = first > THREAD_WINDOW ? first - THREAD_WINDOW : 0;
-            const long wanted = first - back;
-            if (file.read_block(back, block.get(), wanted, RECORD) != wanted) return ThreadWalk::not_found;
-            long i = wanted;
-            while (i > 0 && block[i - 1].BBS_G_NO == thread) --i;
-            first = back + i;
-            if (i > 0) break;
+    if (!probes.block) probes.block.reset(new BBS_IDX[SCAN_BLOCK]);
+    BBS_IDX* block = probes.block.get();
+    // Reads records from k on into the block, which then holds them.
+    auto read_into_block = [&](long k, long wanted) {
+        const long got = file.read_block(k, block, wanted, RECORD);
+        probes.block_from = k;
+        probes.block_have = got > 0 ? got : 0;
+        return got;
+    };
+
+    long at = 0;    // the record in the block
+    long have = 0;  // records in the block
+    long next = 0;  // the record after the block
+    // A thread that begins among the records read last needs no search.
+    long cached = 0;
+    while (cached < probes.block_have && block[cached].BBS_G_NO != thread) ++cached;
+    if (cached < probes.block_have && (cached > 0 || probes.block_from == 0)) {
+        at = cached;
+        have = probes.block_have;
+        next = probes.block_from + have;
+    } else {
+        long from = 0;
+        long to = 0;
+        if (!find_thread_window(file, count, thread, from, to, probes)) return ThreadWalk::not_found;
+        have = read_into_block(from, to - from);
+        if (have != to - from) return ThreadWalk::not_found;
+        while (at < have && block[at].BBS_G_NO != thread) ++at;
+        if (at == have) return ThreadWalk::not_found;
+        next = from + have;
+        if (at == 0 && from > 0) {
+            long first = from;
+            while (first > 0) {
+                const long back = first > THREAD_WINDOW ? first - THREAD_WINDOW : 0;
+                const long wanted = first - back;
+                if (read_into_block(back, wanted) != wanted) return ThreadWalk::not_found;
+                long i = wanted;
+                while (i > 0 && block[i - 1].BBS_G_NO == thread) --i;
+                first = back + i;
+                if (i > 0) break;
+            }
+            have = 0;
+            next = first;
         }
-        have = 0;
-        next = first;
     }
 
     bool started = start_sel_no == 0;
@@ -678,7 +698,7 @@ ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t
             if (!visit(record)) return ThreadWalk::found;
         }
         if (next >= count) return started ? ThreadWalk::found : ThreadWalk::not_found;
-        have = file.read_block(next, block.get(), SCAN_BLOCK, RECORD);
+        have = read_into_block(next, SCAN_BLOCK);
         if (have < 0) return started ? ThreadWalk::failed : ThreadWalk::not_found;
         if (have == 0) return started ? ThreadWalk::found : ThreadWalk::not_found;
         at = 0;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "store/record_file_engine.h"
 
@@ -137,6 +138,11 @@ struct ThreadProbes {
     int kept = 0;
     long position[kKept];
     int32_t thread[kKept];
+    // The records read last, [block_from, block_from + block_have) of the
+    // file: the threads of a page's rows mostly stand side by side.
+    std::unique_ptr<BBS_IDX[]> block;
+    long block_from = 0;
+    long block_have = 0;
 };
 
 class ThreadReader {
