@@ -122,4 +122,24 @@ TEST_F(ThreadUnreadTest, ReadersForAWholePageAnswerAsSingleReads) {
     }
 }
 
+// A reader that last read the end of a long thread holds a block that begins
+// inside it: a read of that thread from its start must not begin there.
+TEST_F(ThreadUnreadTest, AThreadBegunBeforeTheRecordsReadLastIsReadWhole) {
+    for (int i = 0; i < 66; ++i) post(1);  // thread 1: 71 records, more than one block
+    post(0);                                // thread 72
+    ThreadReader threads(kFolder);
+    std::size_t records = 0;
+    const auto from_start = [&](long thread) {
+        records = 0;
+        const int result = threads.scan(thread, 0, [&](const BBS_IDX&) {
+            ++records;
+            return true;
+        });
+        return result == 0 ? records : 0;
+    };
+    EXPECT_EQ(from_start(1), 71u);
+    EXPECT_EQ(from_start(1), 71u);
+    EXPECT_EQ(from_start(72), 1u);
+}
+
 }  // namespace
