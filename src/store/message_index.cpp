@@ -781,9 +781,10 @@ int scan_thread(long folder_no, long in_g_no, long start_sel_no,
     return reader.scan(in_g_no, start_sel_no, visit);
 }
 
-ThreadReader::ThreadReader(long folder_no)
-    : paths_ok_(folder_file_path(lock_, sizeof lock_, folder_no, "bbs.chk") &&
-                folder_file_path(index_, sizeof index_, folder_no, "bbs4.idx")) {}
+ThreadReader::ThreadReader(long folder_no) {
+    paths_ok_ = folder_file_path(lock_, sizeof lock_, folder_no, "bbs.chk") &&
+                folder_file_path(index_, sizeof index_, folder_no, "bbs4.idx");
+}
 
 int ThreadReader::scan(long in_g_no, long start_sel_no,
                        const std::function<bool(const BBS_IDX& record)>& visit) {

@@ -151,7 +151,7 @@ public:
     int scan(long in_g_no, long start_sel_no, const std::function<bool(const BBS_IDX& record)>& visit);
 
 private:
-    bool paths_ok_;
+    bool paths_ok_ = false;
     char lock_[1200];
     char index_[1200];
     RecordFile file_;

@@ -193,8 +193,9 @@ int Fio_READ_INDEX100(const char* in_user_id, long in_folder_no, int sql_mode) {
     }
 }
 
-MarkReader::MarkReader(const char* in_user_id, long in_folder_no)
-    : paths_ok_(mark_paths(in_user_id, in_folder_no, paths_)) {}
+MarkReader::MarkReader(const char* in_user_id, long in_folder_no) {
+    paths_ok_ = mark_paths(in_user_id, in_folder_no, paths_);
+}
 
 int MarkReader::select_batch() {
     if (!paths_ok_) return STORE_CANNOT_OPEN;

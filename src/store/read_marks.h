@@ -62,7 +62,7 @@ public:
     int select_batch();  // Fio_READ_INDEX100(in_user_id, in_folder_no, 1)
 
 private:
-    bool paths_ok_;
+    bool paths_ok_ = false;
     bool copied_ = false;
     GuardedFile paths_;
     RecordFile file_;
