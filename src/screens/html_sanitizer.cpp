@@ -894,7 +894,8 @@ std::string sanitize(std::string_view html, bool settle) {
     // in an H1), and the parser does not mark every node it moved. Fuzzing keeps
     // finding new ways there, so every output that holds markup is read once more:
     // what is printed is then the tree a browser builds from it.
-    // (A text cut at the parse budget is left as it is: its rest is text already.)
+    // A text cut at the parse budget is read again only for what the writer
+    // reported: its rest is text already.
     const bool markup = cut == std::string_view::npos && out.find('<') != std::string::npos;
     return settle && (reread || markup) ? sanitize(out, false) : out;
 }

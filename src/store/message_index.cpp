@@ -521,14 +521,10 @@ int update_message(const FolderPaths& paths) {
     return result;
 }
 
-// A reader's two paths: the lock and the one index file it reads. A quarter of
-// FolderPaths on the stack, and one path composed instead of five.
-struct ReaderPaths {
-    char lock[PATH_SIZE];
-    char index[PATH_SIZE];
-};
-
-bool compose_reader_paths(long folder_no, int file_no, ReaderPaths& paths) {
+// A reader's two paths: a quarter of FolderPaths on the stack, and one index
+// path composed instead of five.
+static_assert(sizeof(IndexReaderPaths::index) == PATH_SIZE, "the same paths as a writer's");
+bool compose_reader_paths(long folder_no, int file_no, IndexReaderPaths& paths) {
     char name[16];
     std::snprintf(name, sizeof name, "bbs%d.idx", file_no);
     return folder_file_path(paths.lock, sizeof paths.lock, folder_no, "bbs.chk") &&
@@ -536,7 +532,7 @@ bool compose_reader_paths(long folder_no, int file_no, ReaderPaths& paths) {
 }
 
 int select_message(long folder_no) {
-    ReaderPaths paths;
+    IndexReaderPaths paths;
     if (!compose_reader_paths(folder_no, 1, paths)) return STORE_CANNOT_OPEN;
     const int32_t sel_no = sBBS_IDX.SEL_NO;
     if (sel_no < 1) return STORE_NOT_FOUND;
@@ -725,7 +721,7 @@ ThreadWalk walk_thread_by_search(const RecordFile& file, int32_t thread, int32_t
 // The readers' start: the lock only tested, the file created when missing.
 int open_for_reading(long folder_no, int access_mode, RecordFile& file) {
     if (access_mode < FIRST_FILE || access_mode > LAST_FILE) return STORE_NOT_FOUND;
-    ReaderPaths paths;
+    IndexReaderPaths paths;
     if (!compose_reader_paths(folder_no, access_mode, paths)) return STORE_CANNOT_OPEN;
     if (lock_is_busy(paths.lock)) return STORE_LOCK_BUSY;
     if (!file.open(paths.index, true)) return STORE_CANNOT_OPEN;
@@ -797,17 +793,14 @@ int scan_thread(long folder_no, long in_g_no, long start_sel_no,
     return reader.scan(in_g_no, start_sel_no, visit);
 }
 
-ThreadReader::ThreadReader(long folder_no) {
-    paths_ok_ = folder_file_path(lock_, sizeof lock_, folder_no, "bbs.chk") &&
-                folder_file_path(index_, sizeof index_, folder_no, "bbs4.idx");
-}
+ThreadReader::ThreadReader(long folder_no) { paths_ok_ = compose_reader_paths(folder_no, 4, paths_); }
 
 int ThreadReader::scan(long in_g_no, long start_sel_no,
                        const std::function<bool(const BBS_IDX& record)>& visit) {
     if (in_g_no < 1 || start_sel_no < 0) return STORE_NOT_FOUND;
     if (!paths_ok_) return STORE_CANNOT_OPEN;
-    if (lock_is_busy(lock_)) return STORE_LOCK_BUSY;
-    if (!file_.is_open() && !file_.open(index_, true)) return STORE_CANNOT_OPEN;
+    if (lock_is_busy(paths_.lock)) return STORE_LOCK_BUSY;
+    if (!file_.is_open() && !file_.open(paths_.index, true)) return STORE_CANNOT_OPEN;
     const RecordFile& file = file_;
     if (in_g_no <= INT32_MAX && start_sel_no <= INT32_MAX) {
         const ThreadWalk walked = walk_thread_by_search(file, static_cast<int32_t>(in_g_no),

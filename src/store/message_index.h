@@ -123,10 +123,6 @@ int Fio_BBS_IDX_G20(long folder_no, long in_g_no, long start_sel_no);
 int scan_thread(long folder_no, long in_g_no, long start_sel_no,
                 const std::function<bool(const BBS_IDX& record)>& visit);
 
-// scan_thread for many threads of one folder (a list page asks for the
-// threads of all its rows): bbs4.idx is opened once, at the first scan, and
-// read on from there. Every scan still tests the folder's lock first; a file
-// replaced since it was opened is read as it was, as one read would have.
 // What a ThreadReader keeps between its searches: the length of the file when
 // first read (records appended later are not looked at), and the thread
 // numbers read at positions, which the searches of one page share. A change
@@ -145,6 +141,16 @@ struct ThreadProbes {
     long block_have = 0;
 };
 
+// What a reader of one index file opens: the folder's lock and the file.
+struct IndexReaderPaths {
+    char lock[1200];
+    char index[1200];
+};
+
+// scan_thread for many threads of one folder (a list page asks for the
+// threads of all its rows): bbs4.idx is opened once, at the first scan, and
+// read on from there. Every scan still tests the folder's lock first; a file
+// replaced since it was opened is read as it was, as one read would have.
 class ThreadReader {
 public:
     explicit ThreadReader(long folder_no);
@@ -152,8 +158,7 @@ public:
 
 private:
     bool paths_ok_ = false;
-    char lock_[1200];
-    char index_[1200];
+    IndexReaderPaths paths_;
     RecordFile file_;
     ThreadProbes probes_;
 };
