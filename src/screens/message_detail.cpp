@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "cgi/request_parser.h"
@@ -584,50 +585,42 @@ void b_DETAILS_sub2(long folder_no, long sel_no) {
 
 void b_DETAILS_sub3(long folder_no, long page, int mode) {
     const BBS_IDX saved = sBBS_IDX;
-    BBS_IDX saved20[BBS_IDX_PAGE];
-    std::memcpy(saved20, sBBS_IDX20, sizeof saved20);
-    auto restore = [&] {
-        sBBS_IDX = saved;
-        std::memcpy(sBBS_IDX20, saved20, sizeof saved20);
-    };
-
-    if (Fio_BBS_IDX_G20(folder_no, saved.BBS_G_NO, 0) != 0 || sBBS_IDX20[1].SEL_NO == 0) {
-        restore();
-        return;
-    }
     const bool marks = G_USER_MST.MODE == 1;
-    emit("<TABLE BORDER>\n");
-    thread_heading(marks);
+    std::optional<MarkReader> mark_reader;
+    if (marks) mark_reader.emplace(G_USER_MST.USER_ID, folder_no);
 
-    // Each later batch starts with the last record of the one before; a
-    // damaged index could lead back, so the walk is bounded.
-    constexpr int kMaxBatches = 100000;
-    long start = 0;
-    for (int batch = 0; batch < kMaxBatches; ++batch) {
-        BBS_IDX rows[BBS_IDX_PAGE];
-        int count = 0;
-        while (count < BBS_IDX_PAGE && sBBS_IDX20[count].SEL_NO != 0) {
-            rows[count] = sBBS_IDX20[count];
-            ++count;
-        }
+    // The thread is read in one pass and printed twenty rows at a time, each
+    // batch with its marks. A thread of one message has no table.
+    BBS_IDX rows[BBS_IDX_PAGE];
+    int count = 0;
+    bool table = false;
+    auto print_rows = [&] {
         int32_t read_chk[BBS_IDX_PAGE] = {};
         if (marks) {
             std::memset(sREAD_INDEX100, 0, sizeof sREAD_INDEX100);
             for (int i = 0; i < count; ++i) sREAD_INDEX100[i].SEL_NO = rows[i].SEL_NO;
-            Fio_READ_INDEX100(G_USER_MST.USER_ID, folder_no, 1);
+            mark_reader->select_batch();
             for (int i = 0; i < count; ++i) read_chk[i] = sREAD_INDEX100[i].READ_CHK;
         }
-        for (int i = batch == 0 ? 0 : 1; i < count; ++i) {
-            thread_row(folder_no, page, mode, rows[i], read_chk[i], saved.SEL_NO, marks);
+        if (!table) {
+            emit("<TABLE BORDER>\n");
+            thread_heading(marks);
+            table = true;
         }
-        if (count < BBS_IDX_PAGE) break;
-        const long next = rows[BBS_IDX_PAGE - 1].SEL_NO;
-        if (next == start) break;
-        start = next;
-        if (Fio_BBS_IDX_G20(folder_no, saved.BBS_G_NO, start) != 0) break;
-    }
-    emit("</TABLE>\n");
-    restore();
+        for (int i = 0; i < count; ++i) thread_row(folder_no, page, mode, rows[i], read_chk[i], saved.SEL_NO, marks);
+        count = 0;
+    };
+    // A record without a number (a damaged index) ends the thread. A thread
+    // that cannot be read on shows what was read before.
+    scan_thread(folder_no, saved.BBS_G_NO, 0, [&](const BBS_IDX& record) {
+        if (record.SEL_NO == 0) return false;
+        rows[count++] = record;
+        if (count == BBS_IDX_PAGE) print_rows();
+        return true;
+    });
+    if (count > 1 || (table && count > 0)) print_rows();
+    if (table) emit("</TABLE>\n");
+    sBBS_IDX = saved;
 }
 
 void b_FRM223() {

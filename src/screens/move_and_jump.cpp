@@ -104,28 +104,23 @@ void list_targets() {
 // ---- the move -----------------------------------------------------------------
 
 // The whole thread in thread order (a reply after the message it answers),
-// read in batches of 20, each batch after the first starting at the last
-// message of the one before. Empty when the thread cannot be read whole: a
-// move of part of a thread would leave replies without their parents.
+// read in one pass. Empty when the thread cannot be read whole: a move of
+// part of a thread would leave replies without their parents.
 std::vector<BBS_IDX> read_thread(long folder_no, long thread_no) {
     std::vector<BBS_IDX> thread;
     std::unordered_set<int32_t> seen;
-    long start = 0;
-    for (;;) {
-        if (Fio_BBS_IDX_G20(folder_no, thread_no, start) != STORE_OK) return {};
-        const int first = start == 0 ? 0 : 1;
-        if (first == 1 && sBBS_IDX20[0].SEL_NO != start) return {};
-        int taken = 0;
-        for (int i = first; i < BBS_IDX_PAGE && sBBS_IDX20[i].SEL_NO != 0; ++i) {
-            // A damaged file that repeats a record must not loop for ever.
-            if (!seen.insert(sBBS_IDX20[i].SEL_NO).second) return {};
-            thread.push_back(sBBS_IDX20[i]);
-            ++taken;
+    bool damaged = false;
+    const int walked = scan_thread(folder_no, thread_no, 0, [&](const BBS_IDX& record) {
+        // A record without a number or one seen before is damage: the thread
+        // is not read whole then.
+        if (record.SEL_NO == 0 || !seen.insert(record.SEL_NO).second) {
+            damaged = true;
+            return false;
         }
-        if (start == 0 && taken == 0) return {};
-        if (sBBS_IDX20[BBS_IDX_PAGE - 1].SEL_NO == 0) break;
-        start = sBBS_IDX20[BBS_IDX_PAGE - 1].SEL_NO;
-    }
+        thread.push_back(record);
+        return true;
+    });
+    if (walked != STORE_OK || damaged) return {};
     return thread;
 }
 

@@ -1,5 +1,10 @@
 // The screens' output layer: formats, escapers and captured pieces.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 #include "screens/page_output.h"
 
@@ -23,6 +28,45 @@ TEST(PageOutputTest, ScriptStringsKeepTwoByteCharactersWhole) {
 TEST(PageOutputTest, RecordFieldsStopAtTheirWidth) {
     const char field[4] = {'a', '<', 'c', 'd'};  // no terminator, as a damaged file may hold
     EXPECT_EQ(field_text(field).html, "a&lt;cd");
+}
+
+// Pieces go into the stream's buffer directly when they fit; whatever the
+// buffer's state, the page must come out whole and in order, also where other
+// code prints to the same stream.
+TEST(PageOutputTest, PiecesAndStdioWritesArriveInOrderAcrossTheBuffer) {
+    std::string expected;
+    for (int i = 0; i < 400; ++i) {
+        expected += std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+        expected += "<" + std::to_string(i) + ">";
+        if (i % 7 == 0) expected += "[stdio " + std::to_string(i) + "]";
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        // A small buffer, so that pieces meet its end at every offset.
+        static char buffer[256];
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        for (int i = 0; i < 400; ++i) {
+            const std::string run(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26));
+            emit("%s<%d>", raw(run.c_str()), i);
+            if (i % 7 == 0) std::printf("[stdio %d]", i);
+        }
+        std::fflush(stdout);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string got;
+    char chunk[4096];
+    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) got.append(chunk, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(got, expected);
 }
 
 }  // namespace
