@@ -645,7 +645,8 @@ void b_FRM223() {
     if (coloured) emit("<FONT COLOR=\"#%s\">", attr(config.FONTCOLOR3));
     // A number without a record shows as that number with empty fields, and
     // nothing is written for it.
-    const bool exists = read_message(cgi_FOLDER_NO, sel_no) == 0;
+    const int found = read_message(cgi_FOLDER_NO, sel_no);
+    const bool exists = found == 0;
     const BBS_IDX record = sBBS_IDX;
     if (exists) record_view(cgi_FOLDER_NO, record);
 
@@ -659,6 +660,9 @@ void b_FRM223() {
     sBBS_IDX = record;
     if (exists) {
         b_DETAILS_sub(cgi_FOLDER_NO, sel_no, 0);
+    } else if (found == STORE_LOCK_BUSY) {
+        // The folder stayed locked past the reader's wait: not an empty message.
+        emit("%s<HR>\n", msg(19));
     } else {
         // Nothing to read for it: the head with its number, an empty body.
         head_table(cgi_FOLDER_NO, sel_no, record, 0);

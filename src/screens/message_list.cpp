@@ -287,7 +287,10 @@ void b_FRM222() {
     BBS_IDX rows[BBS_IDX_PAGE] = {};
     int32_t read_chk[BBS_IDX_PAGE] = {};
     int row_count = 0;
-    if (file_mode != 0 && Fio_BBS_IDX20(cgi_FOLDER_NO, file_mode, page) == 0) {
+    // A folder that stayed locked for the count is not waited for twice.
+    int page_read = count == STORE_LOCK_BUSY ? STORE_LOCK_BUSY : STORE_NOT_FOUND;
+    if (file_mode != 0 && count != STORE_LOCK_BUSY) page_read = Fio_BBS_IDX20(cgi_FOLDER_NO, file_mode, page);
+    if (page_read == STORE_OK) {
         while (row_count < BBS_IDX_PAGE && sBBS_IDX20[row_count].SEL_NO != 0) {
             rows[row_count] = sBBS_IDX20[row_count];
             ++row_count;
@@ -303,6 +306,9 @@ void b_FRM222() {
     for (int i = 0; i < row_count; ++i) message_row(rows[i], read_chk[i], mode, page, marks, readers);
 
     emit("</TABLE>\n");
+    // A writer that kept the folder past the reader's wait: the page says so
+    // rather than showing the folder empty.
+    if (page_read == STORE_LOCK_BUSY) emit("%s<BR>\n", msg(19));
     emit("<BR>\n");
     mode_selector(mode);
     if (coloured) emit("</FONT>\n");

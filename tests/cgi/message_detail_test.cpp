@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ const char* const kMessages =
     "002 board\n"
     "008 No right\n"
     "011 No such message\n"
+    "019 Busy, try again\n"
     "219 Delete\n"
     "233 One line\n"
     "234 Write something\n"
@@ -251,6 +253,21 @@ TEST_F(MessageDetailTest, ThreadTableOnlyForThreadsAndEveryRowOnce) {
     EXPECT_EQ(count(out, "<TR>\n\t<TD NOWRAP BGCOLOR=\"#FFB6C1\" ALIGN=\"CENTER\">NEW</TD>\n"), 44);
     EXPECT_TRUE(has(out, "<TR>\n\t<TD NOWRAP BGCOLOR=\"#FFFFFF\" ALIGN=\"CENTER\"><BR></TD>\n"
                          "\t<TD NOWRAP BGCOLOR=\"#FFB6C1\" ALIGN=\"CENTER\">*<BR></TD>\n"));
+}
+
+// A writer that keeps the folder past the reader's wait: both frames say the
+// board is busy instead of showing an empty message or an empty folder.
+TEST_F(MessageDetailTest, FolderLockedPastTheWaitShowsBusyNotEmpty) {
+    const int sel_no = post("Topic");
+    install.write_data_file("5/bbs.chk", "");
+    std::string out = view("SEL_NO=" + std::to_string(sel_no) + "&PPage=1");
+    EXPECT_TRUE(has(out, "Busy, try again<HR>\n"));
+    EXPECT_FALSE(has(out, ">Topic<"));
+    out = install.get(install.session("taro") + "&FOLDER_NO=5&JOB=FRM222&AC_MODE=1").out;
+    EXPECT_TRUE(has(out, "</TABLE>\nBusy, try again<BR>\n"));
+    // Once the lock is gone, the message is there again.
+    ASSERT_EQ(std::remove((install.data_dir() + "5/bbs.chk").c_str()), 0);
+    EXPECT_TRUE(has(view("SEL_NO=" + std::to_string(sel_no) + "&PPage=1"), ">Topic<"));
 }
 
 TEST_F(MessageDetailTest, ConfirmationsOnViewAndByButton) {
