@@ -23,6 +23,7 @@
 #include "screens/search.h"
 #include "screens/unread_list.h"
 #include "store/folder_tree.h"
+#include "store/line_file_engine.h"
 #include "store/users.h"
 #include "util/bytes.h"
 
@@ -158,12 +159,14 @@ SessionOutcome check_session() {
         G_ErrMessage(STRDEF.Message[3], STRDEF.Message[4]);
         return SessionOutcome::refused;
     }
-    if (G_LoginChk(cgi_uid, cgi_upw) == -1) {
+    const int login = G_LoginChk(cgi_uid, cgi_upw);
+    if (login == -1) {
         cgi_SKEY1[0] = '\0';
         cgi_SKEY2[0] = '\0';
     }
     if (cgi_SKEY1[0] == '\0') {
-        G_ErrMessage(STRDEF.Message[5], STRDEF.Message[6]);
+        // Busy user files are no wrong password: the user is told to try again.
+        G_ErrMessage(STRDEF.Message[5], STRDEF.Message[login == STORE_LOCK_BUSY ? 19 : 6]);
         return SessionOutcome::refused;
     }
     // Pages of this session carry the id in the spelling that names the user's

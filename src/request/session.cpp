@@ -15,6 +15,7 @@
 #include "store/access_lists.h"
 #include "store/folder_files.h"
 #include "store/folder_tree.h"
+#include "store/line_file_engine.h"
 #include "store/personal_settings.h"
 #include "store/session_keys.h"
 #include "store/system_log.h"
@@ -73,19 +74,32 @@ int G_SkeyChk(const char* uid) {
     return (key1 == sMST_SKEY.SKEY1 && key2 == sMST_SKEY.SKEY2) ? 0 : -1;
 }
 
-bool password_matches(const char* user_id, const char* upw) {
-    // A password that could not be read (its file being rewritten) is not the
-    // empty password: nobody gets in with an empty "upw" meanwhile.
-    if (Fio_MST_PASSWORD(user_id, 1) != 0) return false;
-    return same_password(sUSER_MST.USER_PASS, upw);
+namespace {
+
+// 0 when upw is the user's password; -1 when it is not; -9 when the password
+// file stays locked (being rewritten). A password that could not be read is
+// not the empty password: nobody gets in with an empty "upw" meanwhile.
+int check_password(const char* user_id, const char* upw) {
+    const int read = Fio_MST_PASSWORD(user_id, 1);
+    if (read == STORE_LOCK_BUSY) return STORE_LOCK_BUSY;
+    if (read != 0) return -1;
+    return same_password(sUSER_MST.USER_PASS, upw) ? 0 : -1;
 }
+
+}  // namespace
+
+bool password_matches(const char* user_id, const char* upw) { return check_password(user_id, upw) == 0; }
 
 int G_LoginChk(const char* uid, const char* upw) {
     std::memset(&sUSER_MST, 0, sizeof sUSER_MST);
     cgi_SKEY1[0] = '\0';
     cgi_SKEY2[0] = '\0';
-    if (Fio_USER_MST(uid, 1) != 0) return -1;
-    if (!password_matches(sUSER_MST.USER_ID, upw)) return -1;
+    // A user whose files are being rewritten is not told the password is wrong.
+    const int found = Fio_USER_MST(uid, 1);
+    if (found == STORE_LOCK_BUSY) return STORE_LOCK_BUSY;
+    if (found != 0) return -1;
+    const int checked = check_password(sUSER_MST.USER_ID, upw);
+    if (checked != 0) return checked;
 
     if (sUSER_MST.MODE == kSharedAccountMode) {
         // Everyone on a shared account joins the one stored session.

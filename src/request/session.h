@@ -16,6 +16,7 @@ bool password_matches(const char* user_id, const char* upw);
 // Password login. Clears both keys, then on success (0) fills cgi_SKEY1 and
 // cgi_SKEY2 with the session's pair, sUSER_MST holding the user (USER_ID in its
 // stored spelling). -1 for an unknown user or a wrong password (keys empty);
+// -9 when the user's files stayed locked past the reader's wait (keys empty);
 // otherwise the result of storing the new key record (keys set all the same).
 int G_LoginChk(const char* uid, const char* upw);
 

@@ -2,6 +2,7 @@
 // record, through the real program.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "cgi/cgi_harness.h"
@@ -17,7 +18,8 @@ const char* const kMessages =
     "004 Please log in first.\n"
     "005 Login failed\n"
     "006 Wrong user or password.\n"
-    "007 Identification error\n";
+    "007 Identification error\n"
+    "019 Busy, try again.\n";
 
 const char* const kInstallation = R"(
 folder 1 name="Notices" access=1 write=2
@@ -124,6 +126,20 @@ TEST_F(SessionTest, MissingUserIdAndWrongPasswordHaveTheirPages) {
     EXPECT_FALSE(install.data_file_exists("user/taro/skey.mst"));
 
     EXPECT_NE(login("nobody", "x").out.find("Login failed"), std::string::npos);
+}
+
+// Settings being rewritten past the reader's wait are no wrong password.
+TEST_F(SessionTest, LoginWhileTheUsersSettingsStayLockedSaysBusy) {
+    install.write_data_file("user/taro/personal.chk", "");
+    const CgiResult busy = login("taro", "secret");
+    EXPECT_NE(busy.out.find("<B>Login failed</B></FONT>"), std::string::npos);
+    EXPECT_NE(busy.out.find("<B>Busy, try again.</B>"), std::string::npos);
+    EXPECT_EQ(busy.out.find("Wrong user or password."), std::string::npos);
+    EXPECT_FALSE(install.data_file_exists("user/taro/skey.mst"));
+    // Once the settings are written, the same login goes in.
+    ASSERT_EQ(std::remove((install.data_dir() + "user/taro/personal.chk").c_str()), 0);
+    EXPECT_EQ(login("taro", "secret").out.find("Login failed"), std::string::npos);
+    EXPECT_TRUE(install.data_file_exists("user/taro/skey.mst"));
 }
 
 TEST_F(SessionTest, LoginInOtherCaseYieldsKeysForTheStoredId) {
