@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "cgi/request_parser.h"
 #include "config/sysinfo.h"
@@ -12,6 +13,7 @@
 #include "request/request_state.h"
 #include "screens/folder_settings.h"
 #include "screens/page_output.h"
+#include "screens/screen_common.h"
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/folder_files.h"
@@ -272,10 +274,13 @@ bool apply_picture(const char* field, const char* delete_box, char* setting, std
         return true;
     }
 
+    std::string client_name;
+    std::string upload_file;
+    if (!split_upload_value(upload, client_name, upload_file)) return false;
     char name[kLongValueSize];
     char temporary[kLongValueSize];
-    G_cut_filename(upload, name, sizeof name, temporary, sizeof temporary);
-    if (!cgi_is_upload(temporary)) return false;
+    copy_field(name, client_name.c_str());
+    copy_field(temporary, upload_file.c_str());
     // The file is stored under the name the setting can hold.
     G_setStrlength(name, setting_size);
     char target[DATA_PATH_SIZE];

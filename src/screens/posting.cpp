@@ -113,33 +113,19 @@ private:
     std::vector<Upload> list_;
 };
 
-// Splits an upload value at the comma before the temporary path (the
-// client's name may hold commas of its own) and makes the client's name a
-// bare, safe file name: the part after the last '/' or '\\', without commas
-// or control characters, short enough for the attachment record. False when
-// the value names no upload file or no safe name is left.
+// The upload of a file field, its client's name made a bare, safe file name
+// (control characters made '_') short enough for the attachment record. False
+// when the value names no upload file or no safe name is left.
 bool read_upload(const char* value, Upload& upload) {
-    const std::size_t length = std::strlen(value);
-    std::size_t comma = length;
-    for (std::size_t i = length; i-- > 0;) {
-        if (value[i] == ',' && cgi_is_upload(value + i + 1)) {
-            comma = i;
-            break;
-        }
+    std::string name;
+    std::string temporary;
+    if (!split_upload_value(value, name, temporary)) return false;
+    copy_field(upload.temporary, temporary.c_str());
+    std::vector<char> bare(name.begin(), name.end());
+    for (char& c : bare) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
     }
-    if (comma == length) return false;
-    copy_field(upload.temporary, value + comma + 1);
-
-    std::vector<char> client(value, value + comma);
-    client.push_back('\0');
-    for (std::size_t i = 0; i < comma; ++i) {
-        const unsigned char c = static_cast<unsigned char>(client[i]);
-        if (c == ',' || c < 0x20 || c == 0x7F) client[i] = '_';
-    }
-    // Without commas left, the split finds no rest: the name is the bare name.
-    std::vector<char> bare(client.size());
-    std::vector<char> rest(client.size());
-    G_cut_filename(client.data(), bare.data(), bare.size(), rest.data(), rest.size());
+    bare.push_back('\0');
     G_setStrlength(bare.data(), sizeof upload.name);
     copy_field(upload.name, bare.data());
     return is_safe_path_component(upload.name);

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "cgi/request_parser.h"
 #include "request/request_state.h"
 #include "screens/page_output.h"
 #include "store/confirmations.h"
 #include "util/bytes.h"
+#include "util/text_helpers.h"
 
 long request_number(const char* name, std::size_t size) {
     std::unique_ptr<char[]> value = text_buffer(size);
@@ -58,4 +60,29 @@ void open_script() {
 void close_script() {
     emit("// -->\n");
     emit("</SCRIPT>\n");
+}
+
+bool split_upload_value(const char* value, std::string& name, std::string& temporary) {
+    const std::size_t length = std::strlen(value);
+    std::size_t comma = length;
+    for (std::size_t i = length; i-- > 0;) {
+        if (value[i] == ',' && cgi_is_upload(value + i + 1)) {
+            comma = i;
+            break;
+        }
+    }
+    if (comma == length) return false;
+
+    std::vector<char> client(value, value + comma);
+    client.push_back('\0');
+    for (std::size_t i = 0; i < comma; ++i) {
+        if (client[i] == ',') client[i] = '_';
+    }
+    // Without commas left, the split finds no rest: the name is the bare name.
+    std::vector<char> bare(client.size());
+    std::vector<char> rest(client.size());
+    G_cut_filename(client.data(), bare.data(), bare.size(), rest.data(), rest.size());
+    name = bare.data();
+    temporary = value + comma + 1;
+    return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // A number parameter of the request, read into a buffer of `size` bytes as
 // the screens read it and taken as base 10. Whatever a hand-made URL holds
@@ -27,3 +28,10 @@ void record_confirmation(long folder_no, long sel_no);
 // the script from browsers that do not run it).
 void open_script();
 void close_script();
+
+// Splits the value of a file field ("client name,temporary path") at the comma
+// before this request's upload file; the client's name may hold commas of its
+// own. The name comes back bare (after its last '/' or '\\'), its commas
+// made '_', as the comma-separated files can hold it.
+// False, and nothing set, when the value names no upload file of this request.
+bool split_upload_value(const char* value, std::string& name, std::string& temporary);

@@ -188,6 +188,12 @@ TEST_F(FolderSettingsTest, UnsafePictureNamesAndForeignPathsStoreNothing) {
     EXPECT_FALSE(install.data_file_exists("1/x.gif"));
     EXPECT_EQ(install.read_data_file("1/fcg/\x83\x5C.gif"), "K");
 
+    // A comma of the client's name is no split of the field: the picture is
+    // stored with '_' for it, as a settings line can hold it.
+    post(save().file("TITLEPIC", "a,b.gif", "AB"));
+    EXPECT_EQ(setting("TITLEPIC"), "a_b.gif");
+    EXPECT_EQ(install.read_data_file("1/fcg/a_b.gif"), "AB");
+
     // A plain field that names another file is no upload: that file stays put.
     post(save().field("BACKPIC2", "p.gif," + install.data_dir() + kTree));
     EXPECT_TRUE(install.data_file_exists(kTree));
