@@ -120,9 +120,11 @@ TEST_F(AccessLevelTest, ABusyPasswordFileIsNoEmptyPassword) {
     build("user locked password=secret\n");
     FakeClock clock;
     write_file(dir.file("user/locked/password.chk"), "");
-    EXPECT_EQ(G_LoginChk("locked", ""), -1);
+    // Busy, not a wrong password, and nobody in meanwhile.
+    EXPECT_EQ(G_LoginChk("locked", ""), -9);
     EXPECT_STREQ(cgi_SKEY1, "");
-    EXPECT_EQ(G_LoginChk("locked", "secret"), -1);
+    EXPECT_EQ(G_LoginChk("locked", "secret"), -9);
+    EXPECT_STREQ(cgi_SKEY1, "");
     clock.age(dir.file("user/locked/password.chk"), 61);  // the stale lock goes
     EXPECT_EQ(G_LoginChk("locked", "secret"), 0);
     EXPECT_STRNE(cgi_SKEY1, "");
