@@ -51,12 +51,14 @@ long clamp_to_int32(long value) {
 // Reads message sel_no of the folder into sBBS_IDX (cleared first, so a
 // number without a record leaves only the folder and the number). 0, or the
 // store's result: -1 when the number names no message of the folder, and then
-// nothing may be written for it.
-int read_message(long folder_no, long sel_no) {
+// nothing may be written for it. A folder already found locked past the
+// reader's wait (folder_busy) is not waited for again: -9.
+int read_message(long folder_no, long sel_no, bool folder_busy = false) {
     std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
     sBBS_IDX.FOLDER_NO = static_cast<int32_t>(folder_no);
     sBBS_IDX.SEL_NO = static_cast<int32_t>(clamp_to_int32(sel_no));
-    return sel_no >= 1 && sel_no <= INT32_MAX ? Fio_BBS_IDX(1) : -1;
+    if (sel_no < 1 || sel_no > INT32_MAX) return -1;
+    return folder_busy ? STORE_LOCK_BUSY : Fio_BBS_IDX(1);
 }
 
 bool is_writer(const BBS_IDX& record) {
@@ -121,13 +123,16 @@ struct Target {
 struct Neighbours {
     Target first;   // the "previous" button
     Target second;  // the "next" button
+    bool folder_busy = false;  // the page stayed locked past the reader's wait
 };
 
 // Copies page `page` of index file `mode` out of the store's buffer; an empty
-// page when it cannot be read.
-int read_page(long folder_no, int mode, long page, BBS_IDX (&rows)[BBS_IDX_PAGE]) {
+// page when it cannot be read (busy set when the lock was held).
+int read_page(long folder_no, int mode, long page, BBS_IDX (&rows)[BBS_IDX_PAGE], bool* busy = nullptr) {
     std::memset(rows, 0, sizeof rows);
-    if (Fio_BBS_IDX20(folder_no, mode, page) != 0) return 0;
+    const int read = Fio_BBS_IDX20(folder_no, mode, page);
+    if (busy != nullptr) *busy = read == STORE_LOCK_BUSY;
+    if (read != 0) return 0;
     int count = 0;
     while (count < BBS_IDX_PAGE && sBBS_IDX20[count].SEL_NO != 0) {
         rows[count] = sBBS_IDX20[count];
@@ -149,7 +154,7 @@ Neighbours find_neighbours(long folder_no, long mode, long page, long sel_no) {
     Target& after = reverse_order(mode) ? result.first : result.second;
 
     BBS_IDX rows[BBS_IDX_PAGE];
-    const int count = read_page(folder_no, file_mode, page, rows);
+    const int count = read_page(folder_no, file_mode, page, rows, &result.folder_busy);
     for (int i = 0; i < count; ++i) {
         if (rows[i].SEL_NO != sel_no) {
             before = {rows[i].SEL_NO, page};
@@ -645,7 +650,7 @@ void b_FRM223() {
     if (coloured) emit("<FONT COLOR=\"#%s\">", attr(config.FONTCOLOR3));
     // A number without a record shows as that number with empty fields, and
     // nothing is written for it.
-    const int found = read_message(cgi_FOLDER_NO, sel_no);
+    const int found = read_message(cgi_FOLDER_NO, sel_no, neighbours.folder_busy);
     const bool exists = found == 0;
     const BBS_IDX record = sBBS_IDX;
     if (exists) record_view(cgi_FOLDER_NO, record);
