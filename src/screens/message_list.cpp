@@ -288,8 +288,12 @@ void b_FRM222() {
     int32_t read_chk[BBS_IDX_PAGE] = {};
     int row_count = 0;
     // A folder that stayed locked for the count is not waited for twice.
-    int page_read = count == STORE_LOCK_BUSY ? STORE_LOCK_BUSY : STORE_NOT_FOUND;
-    if (file_mode != 0 && count != STORE_LOCK_BUSY) page_read = Fio_BBS_IDX20(cgi_FOLDER_NO, file_mode, page);
+    int page_read = STORE_NOT_FOUND;
+    if (count == STORE_LOCK_BUSY) {
+        page_read = STORE_LOCK_BUSY;
+    } else if (file_mode != 0) {
+        page_read = Fio_BBS_IDX20(cgi_FOLDER_NO, file_mode, page);
+    }
     if (page_read == STORE_OK) {
         while (row_count < BBS_IDX_PAGE && sBBS_IDX20[row_count].SEL_NO != 0) {
             rows[row_count] = sBBS_IDX20[row_count];
