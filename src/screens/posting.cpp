@@ -341,32 +341,39 @@ int b_BWRITEWR(int type) {
     copy_field(record.TIME_LIMIT_DATE, limit_date);
     record.ADD_FILE = attachments;
 
-    const int index_mode = type == kEdit ? MODE_UPDATE : MODE_INSERT;
+    // The body and the attachments. A new message's go in under the folder's
+    // lock before its insert stands, so it is never listed without them.
+    const auto place_files = [&](long message_no) {
+        if (type != kEdit) {
+            char directory[DATA_PATH_SIZE];
+            if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, message_no)) {
+                // A number given again starts empty: nothing of an earlier
+                // message of that number may show as this one's attachment.
+                PathBuffer old = make_path(directory);
+                Cu_DelDIR(old.text);
+                Cu_mkdir(directory);
+            }
+        }
+        const int body = Fio_BODY_TXT(cgi_FOLDER_NO, message_no, type == kEdit ? MODE_UPDATE : MODE_INSERT,
+                                      G_WRITE_DATA);
+        if (body != STORE_OK) return body;
+        for (int n = 1; n <= slots; ++n) {
+            for (Upload& upload : uploads.list()) {
+                if (upload.slot == n) store_attachment(message_no, upload);
+            }
+            if (type == kEdit && uploads.slot(n) == nullptr && !keep_box_ticked(n)) {
+                drop_attachment(message_no, n);
+            }
+        }
+        return STORE_OK;
+    };
     sBBS_IDX = record;
-    const int written = Fio_BBS_IDX(index_mode);
+    const int written = type == kEdit ? Fio_BBS_IDX(MODE_UPDATE) : Fio_BBS_IDX_INSERT(place_files);
     if (written != STORE_OK) return written;
     const long message_no = sBBS_IDX.SEL_NO;
-
-    if (index_mode == MODE_INSERT) {
-        char directory[DATA_PATH_SIZE];
-        if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, message_no)) {
-            // A number given again starts empty: nothing of an earlier
-            // message of that number may show as this one's attachment.
-            PathBuffer old = make_path(directory);
-            Cu_DelDIR(old.text);
-            Cu_mkdir(directory);
-        }
-    }
-    const int body = Fio_BODY_TXT(cgi_FOLDER_NO, message_no, index_mode, G_WRITE_DATA);
-    if (body != STORE_OK) return body;
-
-    for (int n = 1; n <= slots; ++n) {
-        for (Upload& upload : uploads.list()) {
-            if (upload.slot == n) store_attachment(message_no, upload);
-        }
-        if (type == kEdit && uploads.slot(n) == nullptr && !keep_box_ticked(n)) {
-            drop_attachment(message_no, n);
-        }
+    if (type == kEdit) {
+        const int placed = place_files(message_no);
+        if (placed != STORE_OK) return placed;
     }
 
     sREAD_INDEX.READ_CHK = 1;

@@ -15,6 +15,8 @@
 #include "store/data_paths.h"
 #include "store/file_primitives.h"
 #include "store/line_file_engine.h"
+#include "store/message_files.h"
+#include "store/message_index.h"
 #include "store/record_file_engine.h"
 
 namespace {
@@ -154,7 +156,7 @@ bool keep_second_name(const char* path, const char* side) {
 
 void index_journal_set_test_hook(void (*hook)(IndexJournalPoint point)) { test_hook = hook; }
 
-IndexWriteSession::IndexWriteSession(long folder_no) {
+IndexWriteSession::IndexWriteSession(long folder_no) : folder_no_(folder_no) {
     bool composed = folder_file_path(lock_path_, sizeof lock_path_, folder_no, "bbs.chk") &&
                     converted_path(journal_path_, sizeof journal_path_, folder_no, "bbs.jnl");
     for (int n = 1; composed && n <= FILES; ++n) {
@@ -206,6 +208,12 @@ int IndexWriteSession::recover() {
         if (!undone) return STORE_CANNOT_OPEN;  // the journal stays: the next writer tries again
         reached(IndexJournalPoint::undone);
     }
+    // An insert taken back: a record appended to bbs1.idx.
+    if (!committed && !entries.empty() && entries.front().header.KIND == KIND_BYTES &&
+        entries.front().header.FILE_NO == 1 &&
+        entries.front().header.OFFSET == entries.front().header.OLD_LENGTH) {
+        remove_untaken_message_dir(entries.front().header.OLD_LENGTH);
+    }
     // Left by the writer that died: the copy of a rewrite killed before its
     // rename, second names no longer needed. None is an index file.
     for (int n = 1; n <= FILES; ++n) {
@@ -215,6 +223,23 @@ int IndexWriteSession::recover() {
         gone(side_path_[n]);
     }
     return gone(journal_path_) ? STORE_OK : STORE_CANNOT_OPEN;
+}
+
+// The files an inserting writer had put in the new number's directory before
+// it died go with its record: the number is free again, and a directory of a
+// free number is nobody's.
+void IndexWriteSession::remove_untaken_message_dir(long long old_bbs1_length) {
+    const long sel_no = static_cast<long>(old_bbs1_length / static_cast<long long>(sizeof(BBS_IDX))) + 1;
+    char directory[PATH_SIZE];
+    if (message_dir_path(directory, sizeof directory, folder_no_, sel_no)) Cu_DelDIR(directory);
+}
+
+bool IndexWriteSession::take_back() {
+    if (journal_fd_ < 0) return true;  // nothing was changed yet
+    ::close(journal_fd_);
+    journal_fd_ = -1;
+    for (bool& saved : saved_whole_) saved = false;
+    return recover() == STORE_OK;
 }
 
 bool IndexWriteSession::open_journal() {

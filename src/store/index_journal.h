@@ -63,6 +63,11 @@ public:
     // the file is replaced by another one by rename().
     bool before_replace(int file_no);
 
+    // Takes back every change of this session now (its caller gives up part
+    // way); the lock stays held until the session ends. False when that
+    // failed: the journal then stays for the next writer.
+    bool take_back();
+
 private:
     static constexpr std::size_t PATH_SIZE = 1200;
     static constexpr int FILES = 5;
@@ -71,8 +76,10 @@ private:
     bool save_range(int file_no, int fd, long long offset, long long length);
     bool append_entry(const void* header, const char* payload, std::size_t payload_size);
     int recover();
+    void remove_untaken_message_dir(long long old_bbs1_length);
     void commit();
 
+    long folder_no_ = 0;
     char lock_path_[PATH_SIZE] = {};
     char journal_path_[PATH_SIZE] = {};
     char index_path_[FILES + 1][PATH_SIZE] = {};

@@ -317,9 +317,21 @@ void note(int& result, int step) {
     if (result == STORE_OK && step != STORE_OK) result = step;
 }
 
-int insert_message(const FolderPaths& paths) {
+int insert_records(IndexWriteSession& session, const FolderPaths& paths);
+
+// With place_files, the message's own files are written before the insert
+// stands, and a failed step takes the insert back whole.
+int insert_message(const FolderPaths& paths, const std::function<int(long sel_no)>& place_files) {
     IndexWriteSession session(paths.folder_no);
     if (session.status() != STORE_OK) return session.status();
+    int result = insert_records(session, paths);
+    if (!place_files) return result;
+    if (result == STORE_OK) result = place_files(sBBS_IDX.SEL_NO);
+    if (result != STORE_OK) session.take_back();
+    return result;
+}
+
+int insert_records(IndexWriteSession& session, const FolderPaths& paths) {
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -735,11 +747,17 @@ int Fio_BBS_IDX(int sql_mode) {
     FolderPaths paths;
     if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
     switch (sql_mode) {
-        case MODE_INSERT: return insert_message(paths);
+        case MODE_INSERT: return insert_message(paths, nullptr);
         case MODE_DELETE: return delete_message(paths);
         case MODE_UPDATE: return update_message(paths);
         default: return STORE_NOT_FOUND;
     }
+}
+
+int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files) {
+    FolderPaths paths;
+    if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
+    return insert_message(paths, place_files);
 }
 
 int Fio_BBS_IDX20(long folder_no, int access_mode, long disp_page) {

@@ -88,6 +88,13 @@ extern BBS_IDX sBBS_IDX20[BBS_IDX_PAGE];
 // write through an IndexWriteSession (store/index_journal.h): one killed part
 // way is taken back by the next writer of the folder.
 int Fio_BBS_IDX(int sql_mode);
+// Insert as above, with the new message's own files written by
+// place_files(SEL_NO) under the folder's lock, after the five files and before
+// the insert stands: a writer killed before then is taken back by the next
+// writer of the folder, directory of that number included, so a message is
+// never listed without its files. When a step fails or place_files returns
+// non-zero, the insert is taken back at once and that result returned.
+int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files);
 
 // Page disp_page (from 1; 0 or less reads page 1) of index file access_mode
 // (1 to 5) into sBBS_IDX20, in file order. 0 at least one record; -1 none or a

@@ -210,6 +210,52 @@ TEST_F(IndexJournalTest, TheCheckTakesBackAKilledWriterInsteadOfReportingIt) {
     expect_recovered(false);
 }
 
+// A post whose body goes in with its insert: killed after the body was
+// written but before the insert stood, or with a body that could not be
+// written, the message is gone again, its directory with it.
+TEST_F(IndexJournalTest, AnInsertIsTakenBackWithTheFilesItPlaced) {
+    for (int parent : {0, 0}) ASSERT_GT(post(parent), 0);
+    const Files start = index_files();
+    const std::string body = folder + "x3/body.txt";
+    auto post_with_body = [&body](int placed) {
+        std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+        sBBS_IDX.FOLDER_NO = kFolder;
+        return Fio_BBS_IDX_INSERT([&](long sel_no) {
+            if (sel_no != 3) return -7;
+            ::mkdir(body.substr(0, body.rfind('/')).c_str(), 0700);
+            write_file(body, "text");
+            return placed;
+        });
+    };
+    const pid_t child = fork();
+    if (child == 0) {
+        index_journal_set_test_hook([](IndexJournalPoint point) {
+            if (point == IndexJournalPoint::all_changed) _exit(kStoppedAt);
+        });
+        post_with_body(0);
+        _exit(kCompleted);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kStoppedAt);
+    EXPECT_EQ(read_file(body), "text");
+    ::unlink((folder + "bbs.chk").c_str());
+    EXPECT_EQ(next_writer(), -1);
+    EXPECT_TRUE(index_files() == start);
+    EXPECT_FALSE(std::filesystem::exists(folder + "x3"));
+    expect_recovered(true);
+
+    EXPECT_EQ(post_with_body(-2), -2);
+    EXPECT_TRUE(index_files() == start);
+    EXPECT_FALSE(std::filesystem::exists(folder + "x3"));
+    expect_recovered(true);
+
+    EXPECT_EQ(post_with_body(0), 0);
+    EXPECT_EQ(sBBS_IDX.SEL_NO, 3);
+    EXPECT_EQ(read_file(body), "text");
+    EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(kFolder, 4), 3);
+}
+
 // Writers posting at once, one of them killed every few milliseconds: one
 // more post finds the files in step, and every post that returned 0 is there
 // once. A writer notes in shared memory that it holds the lock, so that the
