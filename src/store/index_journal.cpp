@@ -208,11 +208,15 @@ int IndexWriteSession::recover() {
         if (!undone) return STORE_CANNOT_OPEN;  // the journal stays: the next writer tries again
         reached(IndexJournalPoint::undone);
     }
-    // An insert taken back: a record appended to bbs1.idx.
-    if (!committed && !entries.empty() && entries.front().header.KIND == KIND_BYTES &&
-        entries.front().header.FILE_NO == 1 &&
-        entries.front().header.OFFSET == entries.front().header.OLD_LENGTH) {
-        remove_untaken_message_dir(entries.front().header.OLD_LENGTH);
+    // An insert taken back: its first change appended a record to bbs1.idx
+    // (after the whole records, should the file end in a torn one).
+    constexpr long long kRecord = sizeof(BBS_IDX);
+    if (!committed && !entries.empty()) {
+        const JournalEntryHeader& first = entries.front().header;
+        if (first.KIND == KIND_BYTES && first.FILE_NO == 1 && first.OFFSET % kRecord == 0 &&
+            first.OLD_LENGTH >= first.OFFSET && first.OLD_LENGTH < first.OFFSET + kRecord) {
+            remove_untaken_message_dir(first.OFFSET / kRecord + 1);
+        }
     }
     // Left by the writer that died: the copy of a rewrite killed before its
     // rename, second names no longer needed. None is an index file.
@@ -228,10 +232,11 @@ int IndexWriteSession::recover() {
 // The files an inserting writer had put in the new number's directory before
 // it died go with its record: the number is free again, and a directory of a
 // free number is nobody's.
-void IndexWriteSession::remove_untaken_message_dir(long long old_bbs1_length) {
-    const long sel_no = static_cast<long>(old_bbs1_length / static_cast<long long>(sizeof(BBS_IDX))) + 1;
+void IndexWriteSession::remove_untaken_message_dir(long long sel_no) {
     char directory[PATH_SIZE];
-    if (message_dir_path(directory, sizeof directory, folder_no_, sel_no)) Cu_DelDIR(directory);
+    if (message_dir_path(directory, sizeof directory, folder_no_, static_cast<long>(sel_no))) {
+        Cu_DelDIR(directory);
+    }
 }
 
 bool IndexWriteSession::take_back() {

@@ -76,7 +76,7 @@ private:
     bool save_range(int file_no, int fd, long long offset, long long length);
     bool append_entry(const void* header, const char* payload, std::size_t payload_size);
     int recover();
-    void remove_untaken_message_dir(long long old_bbs1_length);
+    void remove_untaken_message_dir(long long sel_no);
     void commit();
 
     long folder_no_ = 0;

@@ -326,7 +326,12 @@ int insert_message(const FolderPaths& paths, const std::function<int(long sel_no
     if (session.status() != STORE_OK) return session.status();
     int result = insert_records(session, paths);
     if (!place_files) return result;
-    if (result == STORE_OK) result = place_files(sBBS_IDX.SEL_NO);
+    try {
+        if (result == STORE_OK) result = place_files(sBBS_IDX.SEL_NO);
+    } catch (...) {
+        session.take_back();  // else the session's end would let the insert stand
+        throw;
+    }
     if (result != STORE_OK) session.take_back();
     return result;
 }

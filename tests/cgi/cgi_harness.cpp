@@ -1,6 +1,8 @@
 #include "cgi/cgi_harness.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,6 +223,12 @@ CgiResult CgiInstallation::run(const CgiRequest& request) const {
         dup2(err, 2);
         close(out_pipe[0]);
         if (chdir(install_dir_.c_str()) != 0) _exit(126);
+        if (request.file_size_limit > 0) {
+            signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing
+            const rlimit limit{static_cast<rlim_t>(request.file_size_limit),
+                               static_cast<rlim_t>(request.file_size_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+        }
         char* argv[] = {program.data(), nullptr};
         execve(program.c_str(), argv, envp.data());
         _exit(127);

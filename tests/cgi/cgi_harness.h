@@ -18,6 +18,9 @@ struct CgiRequest {
     std::optional<std::string> content_length;  // default: the body's size (POST only)
     std::string remote_addr = "192.0.2.10";
     std::string user_agent = "Mozilla/5.0 (X11; Linux x86_64) TestBrowser/1.0";
+    // Largest file the program may write (RLIMIT_FSIZE), 0 for no limit: a
+    // write beyond it fails as on a full disk.
+    long file_size_limit = 0;
 };
 
 struct CgiResult {

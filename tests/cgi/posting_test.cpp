@@ -319,6 +319,32 @@ TEST_F(PostingTest, EveryRefusalShowsItsMessageAndWritesNothing) {
     EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(5, 1), 3);
 }
 
+// A body that cannot be written (here: beyond the largest file the process
+// may write, as on a full disk) refuses the post whole: the message is not
+// listed, and nothing of it is left.
+TEST_F(PostingTest, APostWhoseBodyCannotBeWrittenIsNotListed) {
+    ASSERT_TRUE(done(post_new("taro", "one")));
+    install.session("taro");
+    MultipartBody body;
+    body.field("uid", "taro").field("SKEY1", "1234567").field("SKEY2", "7654321").field("FOLDER_NO", "5");
+    body.field("JOB", "BWRITE_NEWWR").field("SEL_NO", "0").field("WRITE_TITLE", "long");
+    body.field("WRITER_NAME", "taro").field("WRITE_DATA", std::string(60000, 'b'));
+    body.file("ATFILE", "a.txt", "attached");
+    CgiRequest request;
+    request.method = "POST";
+    request.content_type = body.content_type();
+    request.body = body.body();
+    request.file_size_limit = 30000;
+    EXPECT_EQ(install.run(request).out, error_page("Cannot write."));
+    EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(5, 1), 1);
+    EXPECT_FALSE(install.data_file_exists("5/x2"));
+    EXPECT_FALSE(install.data_file_exists("5/bbs.jnl"));
+    EXPECT_FALSE(temporary_files_left());
+    expect_index_clean();
+    ASSERT_TRUE(done(post_new("taro", "two")));
+    EXPECT_EQ(record(4, 2).SEL_NO, 2);
+}
+
 TEST_F(PostingTest, OversizeRequestIsRefusedWithoutTemporaryFiles) {
     install.write_config({{"ATTACHED_FILE_LIMIT", "100"}});
     EXPECT_EQ(post_new("taro", "big", {{"big.bin", std::string(300, 'x')}}).out, error_page("Too large."));
