@@ -200,9 +200,11 @@ void remove_from_source(long folder_no, long sel_no) {
     sBBS_IDX.SEL_NO = clamp32(sel_no);
     // A message the index still holds keeps its files (it is then in both
     // folders, which loses nothing).
-    if (Fio_BBS_IDX(MODE_DELETE) != STORE_OK) return;
-    char directory[DATA_PATH_SIZE];
-    if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
+    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] {
+        char directory[DATA_PATH_SIZE];
+        if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
+    });
+    if (deleted != STORE_OK) return;
     // Nobody is left with an unread mark for a message that is gone.
     read_marks_for_all_users(folder_no, sel_no, 1, MarkResize::to_count,
                              Fio_BBS_IDX_MAXCOUNT(folder_no, 1));

@@ -245,10 +245,11 @@ int delete_message(long sel_no) {
     // Up to folder administrators, only the writer may delete.
     if (ACL_LEVEL <= 7 && !is_writer(message)) return kNoRight;
     sBBS_IDX = message;
-    const int result = Fio_BBS_IDX(MODE_DELETE);
+    const int result = Fio_BBS_IDX_DELETE([sel_no] {
+        char directory[DATA_PATH_SIZE];
+        if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, sel_no)) Cu_DelDIR(directory);
+    });
     if (result != STORE_OK) return result;
-    char directory[DATA_PATH_SIZE];
-    if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, sel_no)) Cu_DelDIR(directory);
     // Nobody is left with an unread mark for a message that is gone.
     read_marks_for_all_users(cgi_FOLDER_NO, sel_no, 1, MarkResize::to_count,
                              Fio_BBS_IDX_MAXCOUNT(cgi_FOLDER_NO, 1));

@@ -46,14 +46,14 @@ int delete_expired(long folder_no, long sel_no) {
     std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
     sBBS_IDX.FOLDER_NO = static_cast<int32_t>(folder_no);
     sBBS_IDX.SEL_NO = static_cast<int32_t>(sel_no);
-    // A message the index still holds keeps its body and marks.
-    const int deleted = Fio_BBS_IDX(3);
-    if (deleted != STORE_OK) return deleted;
-
-    // A number given out again must not inherit the old body, attachments,
+    // A message the index still holds keeps its body and marks. A number
+    // given out again must not inherit the old body, attachments,
     // confirmations and one-line replies.
-    char directory[PATH_SIZE];
-    if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
+    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] {
+        char directory[PATH_SIZE];
+        if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
+    });
+    if (deleted != STORE_OK) return deleted;
 
     read_marks_for_all_users(folder_no, sel_no, 1, MarkResize::shrink_only,
                              Fio_BBS_IDX_MAXCOUNT(folder_no, 1));

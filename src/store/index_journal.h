@@ -63,6 +63,10 @@ public:
     // the file is replaced by another one by rename().
     bool before_replace(int file_no);
 
+    // Lets every change of this session stand now, with the lock still held
+    // (work that must follow the change but come before any other writer).
+    void commit_now() { commit(); }
+
     // Takes back every change of this session now (its caller gives up part
     // way); the lock stays held until the session ends. False when that
     // failed: the journal then stays for the next writer.

@@ -450,11 +450,25 @@ int may_go_for_good(const FolderPaths& paths, const RecordFile& bbs1, int32_t se
     return STORE_OK;
 }
 
-int delete_message(const FolderPaths& paths) {
-    const int32_t sel_no = sBBS_IDX.SEL_NO;
-    if (sel_no < 1) return STORE_NOT_FOUND;
+int delete_records(IndexWriteSession& session, const FolderPaths& paths);
+
+// With remove_files, the message's files go once the delete stands, before
+// the lock is released: the number a delete frees may be the next post's, and
+// files removed later could be that post's.
+int delete_message(const FolderPaths& paths, const std::function<void()>& remove_files) {
+    if (sBBS_IDX.SEL_NO < 1) return STORE_NOT_FOUND;
     IndexWriteSession session(paths.folder_no);
     if (session.status() != STORE_OK) return session.status();
+    const int result = delete_records(session, paths);
+    if (result == STORE_OK && remove_files) {
+        session.commit_now();
+        remove_files();
+    }
+    return result;
+}
+
+int delete_records(IndexWriteSession& session, const FolderPaths& paths) {
+    const int32_t sel_no = sBBS_IDX.SEL_NO;
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -753,7 +767,7 @@ int Fio_BBS_IDX(int sql_mode) {
     if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
     switch (sql_mode) {
         case MODE_INSERT: return insert_message(paths, nullptr);
-        case MODE_DELETE: return delete_message(paths);
+        case MODE_DELETE: return delete_message(paths, nullptr);
         case MODE_UPDATE: return update_message(paths);
         default: return STORE_NOT_FOUND;
     }
@@ -763,6 +777,12 @@ int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files) {
     FolderPaths paths;
     if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
     return insert_message(paths, place_files);
+}
+
+int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files) {
+    FolderPaths paths;
+    if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
+    return delete_message(paths, remove_files);
 }
 
 int Fio_BBS_IDX20(long folder_no, int access_mode, long disp_page) {

@@ -95,6 +95,10 @@ int Fio_BBS_IDX(int sql_mode);
 // never listed without its files. When a step fails or place_files returns
 // non-zero, the insert is taken back at once and that result returned.
 int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files);
+// Delete as above; once it stands, remove_files runs before the folder's lock
+// is released, so that a number the delete frees is not given to a new post
+// while the old message's files are still being removed.
+int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files);
 
 // Page disp_page (from 1; 0 or less reads page 1) of index file access_mode
 // (1 to 5) into sBBS_IDX20, in file order. 0 at least one record; -1 none or a

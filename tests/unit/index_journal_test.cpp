@@ -256,6 +256,25 @@ TEST_F(IndexJournalTest, AnInsertIsTakenBackWithTheFilesItPlaced) {
     EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(kFolder, 4), 3);
 }
 
+// A deleted message's files go once the delete stands, and before the lock is
+// released: the number the delete frees is not a new post's until then.
+TEST_F(IndexJournalTest, ADeletedMessagesFilesGoAfterTheDeleteStandsUnderTheLock) {
+    for (int parent : {0, 0}) ASSERT_GT(post(parent), 0);
+    std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+    sBBS_IDX.FOLDER_NO = kFolder;
+    sBBS_IDX.SEL_NO = 2;
+    bool called = false;
+    ASSERT_EQ(Fio_BBS_IDX_DELETE([&] {
+                  called = true;
+                  EXPECT_TRUE(std::filesystem::exists(folder + "bbs.chk"));
+                  EXPECT_FALSE(std::filesystem::exists(folder + "bbs.jnl"));
+                  EXPECT_EQ(std::filesystem::file_size(folder + "bbs1.idx"), sizeof(BBS_IDX));
+              }),
+              0);
+    EXPECT_TRUE(called);
+    expect_recovered(true);
+}
+
 // Writers posting at once, one of them killed every few milliseconds: one
 // more post finds the files in step, and every post that returned 0 is there
 // once. A writer notes in shared memory that it holds the lock, so that the
