@@ -124,29 +124,43 @@ std::vector<BBS_IDX> read_thread(long folder_no, long thread_no) {
     return thread;
 }
 
-void copy_message_file(long from_folder, long from_no, long to_folder, long to_no, const char* name) {
+// Whether target now holds as many bytes as source: a copy cut short (a full
+// disk) must not stand in for the original.
+bool copied_whole(char* target, char* source) {
+    PathBuffer from = make_path(source);
+    const long length = Cu_get_filelength(from.text);
+    Cu_cpfile(target, source);
+    PathBuffer to = make_path(target);
+    return Cu_get_filelength(to.text) == length;
+}
+
+// False when the file is there but could not be copied whole.
+bool copy_message_file(long from_folder, long from_no, long to_folder, long to_no, const char* name) {
     char source[DATA_PATH_SIZE];
     char target[DATA_PATH_SIZE];
     if (!message_file_path(source, sizeof source, from_folder, from_no, name) ||
         !message_file_path(target, sizeof target, to_folder, to_no, name)) {
-        return;
+        return false;
     }
     PathBuffer probe = make_path(source);
     // An empty file is not copied: the target starts without it.
-    if (Cu_get_filelength(probe.text) > 0) Cu_cpfile(target, source);
+    return Cu_get_filelength(probe.text) <= 0 || copied_whole(target, source);
 }
 
 // Copies the attachments of message from_no into message to_no of the
 // target. Every slot a message may have is looked at (the folder may offer
 // fewer slots now than when the message was written), until as many as the
-// message counts were found.
-void copy_attachments(long from_folder, const BBS_IDX& message, long to_folder, long to_no) {
+// message counts were found. False when one that is there could not be
+// copied (its record busy or unreadable, the file cut short).
+bool copy_attachments(long from_folder, const BBS_IDX& message, long to_folder, long to_no) {
     int found = 0;
     for (int slot = 1; slot <= kMaxSlots && found < message.ADD_FILE; ++slot) {
         sADD_FILE = ADD_FILE{};
         sADD_FILE.SEL_NO = message.SEL_NO;
         sADD_FILE.SUB_NO = slot;
-        if (Fio_ADD_FILE_TXT(from_folder, MODE_SELECT) != STORE_OK) continue;
+        const int listed = Fio_ADD_FILE_TXT(from_folder, MODE_SELECT);
+        if (listed == STORE_NOT_FOUND) continue;
+        if (listed != STORE_OK) return false;
         ++found;
         char name[sizeof sADD_FILE.FILE_NAME];
         copy_field(name, sADD_FILE.FILE_NAME);
@@ -159,15 +173,17 @@ void copy_attachments(long from_folder, const BBS_IDX& message, long to_folder, 
             continue;
         }
         Cu_mkdir(directory);
-        Cu_cpfile(target, source);
+        if (!copied_whole(target, source)) return false;
         sADD_FILE = ADD_FILE{};
         sADD_FILE.SEL_NO = clamp32(to_no);
         sADD_FILE.SUB_NO = slot;
         copy_field(sADD_FILE.FILE_NAME, name);
-        if (Fio_ADD_FILE_TXT(to_folder, MODE_UPDATE) != STORE_OK) {
-            Fio_ADD_FILE_TXT(to_folder, MODE_INSERT);
+        if (Fio_ADD_FILE_TXT(to_folder, MODE_UPDATE) != STORE_OK &&
+            Fio_ADD_FILE_TXT(to_folder, MODE_INSERT) != STORE_OK) {
+            return false;
         }
     }
+    return true;
 }
 
 // Copies one message into the target under a new number, answering new_parent
@@ -187,11 +203,22 @@ long copy_message(long from_folder, const BBS_IDX& message, long to_folder, long
         Cu_DelDIR(old.text);
         Cu_mkdir(directory);
     }
+    bool whole = true;
     for (const char* name : {"body.txt", "lineres.txt", "confirm.txt"}) {
-        copy_message_file(from_folder, message.SEL_NO, to_folder, new_no, name);
+        whole = copy_message_file(from_folder, message.SEL_NO, to_folder, new_no, name) && whole;
     }
-    if (message.ADD_FILE > 0) copy_attachments(from_folder, message, to_folder, new_no);
-    return new_no;
+    if (message.ADD_FILE > 0) whole = whole && copy_attachments(from_folder, message, to_folder, new_no);
+    if (whole) return new_no;
+    // The source's removal would lose what the copy lacks: the copy goes
+    // again, and the message stays where it is.
+    sBBS_IDX = BBS_IDX{};
+    sBBS_IDX.FOLDER_NO = clamp32(to_folder);
+    sBBS_IDX.SEL_NO = clamp32(new_no);
+    Fio_BBS_IDX_DELETE([to_folder, new_no] {
+        char copy[DATA_PATH_SIZE];
+        if (message_dir_path(copy, sizeof copy, to_folder, new_no)) Cu_DelDIR(copy);
+    });
+    return 0;
 }
 
 void remove_from_source(long folder_no, long sel_no) {

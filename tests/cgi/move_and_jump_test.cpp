@@ -315,6 +315,28 @@ TEST_F(MoveAndJumpTest, RefusedMoveChangesNothing) {
     EXPECT_EQ(messages(), stored);
 }
 
+// A copy that cannot be made whole (here: a file size limit, as a full disk)
+// is taken out again, and the message stays in the source with its body.
+TEST_F(MoveAndJumpTest, AMessageWhoseFilesCannotBeCopiedStaysWhereItIs) {
+    const int root = post(5, "Root");
+    const std::string body(60000, 'b');
+    install.write_data_file("5/x1/body.txt", body);
+    CgiRequest request;
+    request.query = install.session("boss") + "&FOLDER_NO=5&JOB=WRITE_MOVEWR&SEL_NO=1&BBS_G_NO=1&ROOM_NO=6";
+    request.file_size_limit = 30000;
+    EXPECT_EQ(install.run(request).exit_status, 0);
+    EXPECT_EQ(record(5, root).DEL_FLG, 0);
+    EXPECT_EQ(install.read_data_file("5/x1/body.txt"), body);
+    EXPECT_TRUE(threads(6).empty());
+    EXPECT_FALSE(install.data_file_exists("6/x1"));
+    expect_consistent(5);
+    expect_consistent(6);
+
+    move("boss", root, root, 6);
+    EXPECT_EQ(install.read_data_file("6/x1/body.txt"), body);
+    EXPECT_TRUE(threads(5).empty());
+}
+
 // The renumbering grows as the thread needs: no part of it stays behind.
 TEST_F(MoveAndJumpTest, ThreadOfMoreThanAThousandMovesWhole) {
     std::vector<int> number{post(5, "M0")};
