@@ -302,8 +302,8 @@ TEST_F(PostingTest, EveryRefusalShowsItsMessageAndWritesNothing) {
     EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(5, 1), 2);
 
     // The index lock held by another process: an edit's read of the message
-    // gives up after a reader's second (a writer's longer wait is the lock
-    // tests' business), and a post waits for a holder that lets go in time.
+    // gives up after as long as a writer waits (nine seconds), and a post
+    // waits for a holder that lets go in time.
     install.write_data_file("5/bbs.chk", "");
     EXPECT_EQ(send("taro", "BWRITE_REWWR", with(good, {{"SEL_NO", "1"}})).out, error_page("Busy, try again."));
     EXPECT_FALSE(temporary_files_left());
