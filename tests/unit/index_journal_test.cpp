@@ -210,21 +210,21 @@ TEST_F(IndexJournalTest, TheCheckTakesBackAKilledWriterInsteadOfReportingIt) {
     expect_recovered(false);
 }
 
-// A post whose body goes in with its insert: killed after the body was
-// written but before the insert stood, or with a body that could not be
-// written, the message is gone again, its directory with it.
+// A post whose body goes in with its insert, killed after the body was
+// written but before the insert stood: the message is gone again, its
+// directory with it. (A body that cannot be written: the posting's tests.)
 TEST_F(IndexJournalTest, AnInsertIsTakenBackWithTheFilesItPlaced) {
     for (int parent : {0, 0}) ASSERT_GT(post(parent), 0);
     const Files start = index_files();
     const std::string body = folder + "x3/body.txt";
-    auto post_with_body = [&body](int placed) {
+    auto post_with_body = [&body] {
         std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
         sBBS_IDX.FOLDER_NO = kFolder;
         return Fio_BBS_IDX_INSERT([&](long sel_no) {
             if (sel_no != 3) return -7;
             ::mkdir(body.substr(0, body.rfind('/')).c_str(), 0700);
             write_file(body, "text");
-            return placed;
+            return 0;
         });
     };
     const pid_t child = fork();
@@ -232,7 +232,7 @@ TEST_F(IndexJournalTest, AnInsertIsTakenBackWithTheFilesItPlaced) {
         index_journal_set_test_hook([](IndexJournalPoint point) {
             if (point == IndexJournalPoint::all_changed) _exit(kStoppedAt);
         });
-        post_with_body(0);
+        post_with_body();
         _exit(kCompleted);
     }
     int status = 0;
@@ -244,16 +244,6 @@ TEST_F(IndexJournalTest, AnInsertIsTakenBackWithTheFilesItPlaced) {
     EXPECT_TRUE(index_files() == start);
     EXPECT_FALSE(std::filesystem::exists(folder + "x3"));
     expect_recovered(true);
-
-    EXPECT_EQ(post_with_body(-2), -2);
-    EXPECT_TRUE(index_files() == start);
-    EXPECT_FALSE(std::filesystem::exists(folder + "x3"));
-    expect_recovered(true);
-
-    EXPECT_EQ(post_with_body(0), 0);
-    EXPECT_EQ(sBBS_IDX.SEL_NO, 3);
-    EXPECT_EQ(read_file(body), "text");
-    EXPECT_EQ(Fio_BBS_IDX_MAXCOUNT(kFolder, 4), 3);
 }
 
 // A deleted message's files go once the delete stands, and before the lock is
