@@ -187,38 +187,32 @@ bool copy_attachments(long from_folder, const BBS_IDX& message, long to_folder, 
 }
 
 // Copies one message into the target under a new number, answering new_parent
-// (0: a thread root). The new number, or 0 when the insert failed.
+// (0: a thread root), its files written before the insert stands. A copy that
+// cannot be made whole is taken back: the source's removal would lose what it
+// lacks. The new number, or 0 when nothing was copied.
 long copy_message(long from_folder, const BBS_IDX& message, long to_folder, long new_parent) {
     sBBS_IDX = message;
     sBBS_IDX.FOLDER_NO = clamp32(to_folder);
     sBBS_IDX.SEL_NO = clamp32(new_parent);
-    if (Fio_BBS_IDX(MODE_INSERT) != STORE_OK) return 0;
-    const long new_no = sBBS_IDX.SEL_NO;
-
-    char directory[DATA_PATH_SIZE];
-    if (message_dir_path(directory, sizeof directory, to_folder, new_no)) {
-        // A number given again starts empty: nothing of an earlier message of
-        // that number may show as this one's.
-        PathBuffer old = make_path(directory);
-        Cu_DelDIR(old.text);
-        Cu_mkdir(directory);
-    }
-    bool whole = true;
-    for (const char* name : {"body.txt", "lineres.txt", "confirm.txt"}) {
-        whole = copy_message_file(from_folder, message.SEL_NO, to_folder, new_no, name) && whole;
-    }
-    if (message.ADD_FILE > 0) whole = whole && copy_attachments(from_folder, message, to_folder, new_no);
-    if (whole) return new_no;
-    // The source's removal would lose what the copy lacks: the copy goes
-    // again, and the message stays where it is.
-    sBBS_IDX = BBS_IDX{};
-    sBBS_IDX.FOLDER_NO = clamp32(to_folder);
-    sBBS_IDX.SEL_NO = clamp32(new_no);
-    Fio_BBS_IDX_DELETE([to_folder, new_no] {
-        char copy[DATA_PATH_SIZE];
-        if (message_dir_path(copy, sizeof copy, to_folder, new_no)) Cu_DelDIR(copy);
+    const int copied = Fio_BBS_IDX_INSERT([&](long new_no) {
+        char directory[DATA_PATH_SIZE];
+        if (message_dir_path(directory, sizeof directory, to_folder, new_no)) {
+            // A number given again starts empty: nothing of an earlier message
+            // of that number may show as this one's.
+            PathBuffer old = make_path(directory);
+            Cu_DelDIR(old.text);
+            Cu_mkdir(directory);
+        }
+        bool whole = true;
+        for (const char* name : {"body.txt", "lineres.txt", "confirm.txt"}) {
+            whole = copy_message_file(from_folder, message.SEL_NO, to_folder, new_no, name) && whole;
+        }
+        if (message.ADD_FILE > 0 && message_dir_exists(from_folder, message.SEL_NO)) {
+            whole = whole && copy_attachments(from_folder, message, to_folder, new_no);
+        }
+        return whole ? STORE_OK : STORE_CANNOT_OPEN;
     });
-    return 0;
+    return copied == STORE_OK ? sBBS_IDX.SEL_NO : 0;
 }
 
 void remove_from_source(long folder_no, long sel_no) {
@@ -297,9 +291,14 @@ void b_WRITE_MOVEWR() {
 
     // Old number -> new number, for as long a thread as there is.
     std::unordered_map<int32_t, long> renumbered;
+    std::unordered_set<int32_t> kept;  // not copied: stays in the source with its replies
     std::vector<int32_t> moved;
     moved.reserve(thread.size());
     for (const BBS_IDX& message : thread) {
+        if (kept.count(message.UP_NO) != 0) {
+            kept.insert(message.SEL_NO);
+            continue;
+        }
         long new_parent = 0;
         if (message.UP_NO != 0) {
             const auto parent = renumbered.find(message.UP_NO);
@@ -307,7 +306,10 @@ void b_WRITE_MOVEWR() {
         }
         const long new_no = copy_message(source, message, target, new_parent);
         // A message that could not be copied stays where it is.
-        if (new_no == 0) continue;
+        if (new_no == 0) {
+            kept.insert(message.SEL_NO);
+            continue;
+        }
         renumbered[message.SEL_NO] = new_no;
         moved.push_back(message.SEL_NO);
     }

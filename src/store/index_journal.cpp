@@ -334,8 +334,8 @@ bool IndexWriteSession::before_replace(int file_no) {
     return true;
 }
 
-void IndexWriteSession::commit() {
-    if (journal_fd_ < 0) return;
+bool IndexWriteSession::commit() {
+    if (journal_fd_ < 0) return true;
     reached(IndexJournalPoint::all_changed);
     // The commit entry is the moment the changes stand; a writer killed after
     // it leaves only the clearing up to the next one.
@@ -349,11 +349,12 @@ void IndexWriteSession::commit() {
     if (!entered) {
         // Without the entry the journal itself must go first; should it stay,
         // an empty one undoes nothing. The second names are kept otherwise.
-        if (!gone(journal_path_) && ::truncate(journal_path_, 0) != 0) return;
+        if (!gone(journal_path_) && ::truncate(journal_path_, 0) != 0) return false;
     }
     reached(IndexJournalPoint::committed);
     for (int n = 1; n <= FILES; ++n) {
         if (saved_whole_[n]) gone(side_path_[n]);
     }
     gone(journal_path_);
+    return true;
 }

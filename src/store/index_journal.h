@@ -65,7 +65,9 @@ public:
 
     // Lets every change of this session stand now, with the lock still held
     // (work that must follow the change but come before any other writer).
-    void commit_now() { commit(); }
+    // False when the journal could be neither closed nor removed: the next
+    // writer will take the changes back.
+    bool commit_now() { return commit(); }
 
     // Takes back every change of this session now (its caller gives up part
     // way); the lock stays held until the session ends. False when that
@@ -81,7 +83,7 @@ private:
     bool append_entry(const void* header, const char* payload, std::size_t payload_size);
     int recover();
     void remove_untaken_message_dir(long long sel_no);
-    void commit();
+    bool commit();
 
     long folder_no_ = 0;
     char lock_path_[PATH_SIZE] = {};

@@ -1,5 +1,7 @@
 #include "store/message_files.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -94,6 +96,14 @@ bool message_dir_path(char* out, std::size_t out_size, long folder_no, long sel_
     return fits(std::snprintf(out, out_size, "%s%ld\\x%ld", SYSINFO.DATA_FILE_PATH, folder_no,
                               sel_no),
                 out, out_size);
+}
+
+bool message_dir_exists(long folder_no, long sel_no) {
+    char path[DATA_PATH_SIZE];
+    if (!message_dir_path(path, sizeof path, folder_no, sel_no)) return false;
+    yen_to_sura(path);
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool message_file_path(char* out, std::size_t out_size, long folder_no, long sel_no,

@@ -461,7 +461,8 @@ int delete_message(const FolderPaths& paths, const std::function<void()>& remove
     if (session.status() != STORE_OK) return session.status();
     const int result = delete_records(session, paths);
     if (result == STORE_OK && remove_files) {
-        session.commit_now();
+        // A delete that does not stand (the next writer takes it back) keeps its files.
+        if (!session.commit_now()) return STORE_CANNOT_OPEN;
         remove_files();
     }
     return result;

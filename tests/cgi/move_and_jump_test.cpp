@@ -319,13 +319,16 @@ TEST_F(MoveAndJumpTest, RefusedMoveChangesNothing) {
 // is taken out again, and the message stays in the source with its body.
 TEST_F(MoveAndJumpTest, AMessageWhoseFilesCannotBeCopiedStaysWhereItIs) {
     const int root = post(5, "Root");
+    const int reply = post(5, "Reply", root);
     const std::string body(60000, 'b');
     install.write_data_file("5/x1/body.txt", body);
     CgiRequest request;
     request.query = install.session("boss") + "&FOLDER_NO=5&JOB=WRITE_MOVEWR&SEL_NO=1&BBS_G_NO=1&ROOM_NO=6";
     request.file_size_limit = 30000;
     EXPECT_EQ(install.run(request).exit_status, 0);
+    // Its reply stays with it: a thread is not split.
     EXPECT_EQ(record(5, root).DEL_FLG, 0);
+    EXPECT_EQ(record(5, reply).DEL_FLG, 0);
     EXPECT_EQ(install.read_data_file("5/x1/body.txt"), body);
     EXPECT_TRUE(threads(6).empty());
     EXPECT_FALSE(install.data_file_exists("6/x1"));
@@ -334,6 +337,7 @@ TEST_F(MoveAndJumpTest, AMessageWhoseFilesCannotBeCopiedStaysWhereItIs) {
 
     move("boss", root, root, 6);
     EXPECT_EQ(install.read_data_file("6/x1/body.txt"), body);
+    EXPECT_EQ(threads(6).at("Reply").UP_NO, 1);
     EXPECT_TRUE(threads(5).empty());
 }
 
