@@ -149,7 +149,7 @@ bool read_uploads(int slots, Uploads& uploads) {
 }
 
 bool keep_box_ticked(int slot) {
-    char name[16];
+    char name[24];  // "ATFILE" and any int
     std::snprintf(name, sizeof name, "ATFILE%d", slot);
     char value[kCheckBoxSize] = "";
     cgi_getvalue(name, 0, value, sizeof value);
