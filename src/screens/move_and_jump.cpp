@@ -207,7 +207,7 @@ long copy_message(long from_folder, const BBS_IDX& message, long to_folder, long
         for (const char* name : {"body.txt", "lineres.txt", "confirm.txt"}) {
             whole = copy_message_file(from_folder, message.SEL_NO, to_folder, new_no, name) && whole;
         }
-        if (message.ADD_FILE > 0 && message_dir_exists(from_folder, message.SEL_NO)) {
+        if (message.ADD_FILE > 0 && !message_dir_missing(from_folder, message.SEL_NO)) {
             whole = whole && copy_attachments(from_folder, message, to_folder, new_no);
         }
         return whole ? STORE_OK : STORE_CANNOT_OPEN;

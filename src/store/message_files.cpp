@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -98,12 +99,12 @@ bool message_dir_path(char* out, std::size_t out_size, long folder_no, long sel_
                 out, out_size);
 }
 
-bool message_dir_exists(long folder_no, long sel_no) {
+bool message_dir_missing(long folder_no, long sel_no) {
     char path[DATA_PATH_SIZE];
     if (!message_dir_path(path, sizeof path, folder_no, sel_no)) return false;
     yen_to_sura(path);
     struct stat st;
-    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(path, &st) != 0 && errno == ENOENT;
 }
 
 bool message_file_path(char* out, std::size_t out_size, long folder_no, long sel_no,

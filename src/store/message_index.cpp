@@ -332,8 +332,13 @@ int insert_message(const FolderPaths& paths, const std::function<int(long sel_no
         session.take_back();  // else the session's end would let the insert stand
         throw;
     }
-    if (result != STORE_OK) session.take_back();
-    return result;
+    if (result != STORE_OK) {
+        session.take_back();
+        return result;
+    }
+    // The caller goes on as if the message were there (a move removes the
+    // original): an insert that does not stand now must not say 0.
+    return session.commit_now() ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
 int insert_records(IndexWriteSession& session, const FolderPaths& paths) {
