@@ -195,14 +195,7 @@ long copy_message(long from_folder, const BBS_IDX& message, long to_folder, long
     sBBS_IDX.FOLDER_NO = clamp32(to_folder);
     sBBS_IDX.SEL_NO = clamp32(new_parent);
     const int copied = Fio_BBS_IDX_INSERT([&](long new_no) {
-        char directory[DATA_PATH_SIZE];
-        if (message_dir_path(directory, sizeof directory, to_folder, new_no)) {
-            // A number given again starts empty: nothing of an earlier message
-            // of that number may show as this one's.
-            PathBuffer old = make_path(directory);
-            Cu_DelDIR(old.text);
-            Cu_mkdir(directory);
-        }
+        fresh_message_dir(to_folder, new_no);
         bool whole = true;
         for (const char* name : {"body.txt", "lineres.txt", "confirm.txt"}) {
             whole = copy_message_file(from_folder, message.SEL_NO, to_folder, new_no, name) && whole;
@@ -221,10 +214,7 @@ void remove_from_source(long folder_no, long sel_no) {
     sBBS_IDX.SEL_NO = clamp32(sel_no);
     // A message the index still holds keeps its files (it is then in both
     // folders, which loses nothing).
-    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] {
-        char directory[DATA_PATH_SIZE];
-        if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
-    });
+    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); });
     if (deleted != STORE_OK) return;
     // Nobody is left with an unread mark for a message that is gone.
     read_marks_for_all_users(folder_no, sel_no, 1, MarkResize::to_count,

@@ -245,10 +245,7 @@ int delete_message(long sel_no) {
     // Up to folder administrators, only the writer may delete.
     if (ACL_LEVEL <= 7 && !is_writer(message)) return kNoRight;
     sBBS_IDX = message;
-    const int result = Fio_BBS_IDX_DELETE([sel_no] {
-        char directory[DATA_PATH_SIZE];
-        if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, sel_no)) Cu_DelDIR(directory);
-    });
+    const int result = Fio_BBS_IDX_DELETE([sel_no] { remove_message_dir(cgi_FOLDER_NO, sel_no); });
     if (result != STORE_OK) return result;
     // Nobody is left with an unread mark for a message that is gone.
     read_marks_for_all_users(cgi_FOLDER_NO, sel_no, 1, MarkResize::to_count,
@@ -345,16 +342,7 @@ int b_BWRITEWR(int type) {
     // The body and the attachments. A new message's go in under the folder's
     // lock before its insert stands, so it is never listed without them.
     const auto place_files = [&](long message_no) {
-        if (type != kEdit) {
-            char directory[DATA_PATH_SIZE];
-            if (message_dir_path(directory, sizeof directory, cgi_FOLDER_NO, message_no)) {
-                // A number given again starts empty: nothing of an earlier
-                // message of that number may show as this one's attachment.
-                PathBuffer old = make_path(directory);
-                Cu_DelDIR(old.text);
-                Cu_mkdir(directory);
-            }
-        }
+        if (type != kEdit) fresh_message_dir(cgi_FOLDER_NO, message_no);
         const int body = Fio_BODY_TXT(cgi_FOLDER_NO, message_no, type == kEdit ? MODE_UPDATE : MODE_INSERT,
                                       G_WRITE_DATA);
         if (body != STORE_OK) return body;

@@ -49,10 +49,7 @@ int delete_expired(long folder_no, long sel_no) {
     // A message the index still holds keeps its body and marks. A number
     // given out again must not inherit the old body, attachments,
     // confirmations and one-line replies.
-    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] {
-        char directory[PATH_SIZE];
-        if (message_dir_path(directory, sizeof directory, folder_no, sel_no)) Cu_DelDIR(directory);
-    });
+    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); });
     if (deleted != STORE_OK) return deleted;
 
     read_marks_for_all_users(folder_no, sel_no, 1, MarkResize::shrink_only,

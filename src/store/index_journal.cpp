@@ -233,10 +233,7 @@ int IndexWriteSession::recover() {
 // it died go with its record: the number is free again, and a directory of a
 // free number is nobody's.
 void IndexWriteSession::remove_untaken_message_dir(long long sel_no) {
-    char directory[PATH_SIZE];
-    if (message_dir_path(directory, sizeof directory, folder_no_, static_cast<long>(sel_no))) {
-        Cu_DelDIR(directory);
-    }
+    remove_message_dir(folder_no_, static_cast<long>(sel_no));
 }
 
 bool IndexWriteSession::take_back() {

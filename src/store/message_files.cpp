@@ -99,6 +99,18 @@ bool message_dir_path(char* out, std::size_t out_size, long folder_no, long sel_
                 out, out_size);
 }
 
+void remove_message_dir(long folder_no, long sel_no) {
+    char path[DATA_PATH_SIZE];
+    if (message_dir_path(path, sizeof path, folder_no, sel_no)) Cu_DelDIR(path);
+}
+
+void fresh_message_dir(long folder_no, long sel_no) {
+    char path[DATA_PATH_SIZE];
+    if (!message_dir_path(path, sizeof path, folder_no, sel_no)) return;
+    Cu_DelDIR(path);
+    Cu_mkdir(path);
+}
+
 bool message_dir_missing(long folder_no, long sel_no) {
     char path[DATA_PATH_SIZE];
     if (!message_dir_path(path, sizeof path, folder_no, sel_no)) return false;

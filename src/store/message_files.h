@@ -22,6 +22,11 @@ extern ADD_FILE sADD_FILE;
 // the ones that take a file name also refuse a name that is not a safe path
 // component, so a name from an upload or from add_file.txt never leaves its slot.
 bool message_dir_path(char* out, std::size_t out_size, long folder_no, long sel_no);
+// Removes the message's directory with all it holds.
+void remove_message_dir(long folder_no, long sel_no);
+// The message's directory, empty: a number given again must not show
+// anything of an earlier message of that number.
+void fresh_message_dir(long folder_no, long sel_no);
 // True only when the message's directory is known not to be there (any other
 // failure to look is no proof that nothing is in it).
 bool message_dir_missing(long folder_no, long sel_no);
