@@ -247,11 +247,16 @@ void populate_request_memory(const char* output_buffer) {
     const uintptr_t globals = address(__bss_start);
     const uintptr_t buffer = address(output_buffer);
     if (buffer > globals && buffer - globals <= 128 * 1024) populate(globals, buffer);
-    populate(buffer, buffer + 16 * 1024);
+    // A list page with its page selector runs to a few tens of kilobytes.
+    populate(buffer, buffer + 32 * 1024);
     populate(address(&STRDEF), address(&STRDEF) + 16 * 1024);
+    // The heap's free top, where the request's allocations will go; what is
+    // below it was allocated before main (some of it never touched).
     const struct mallinfo2 heap = mallinfo2();
     const uintptr_t heap_top = address(sbrk(0));
-    if (heap.arena > 0 && heap.arena <= 1024 * 1024) populate(heap_top - heap.arena, heap_top);
+    if (heap.keepcost > 0 && heap.keepcost <= heap.arena && heap.arena <= 1024 * 1024) {
+        populate(heap_top - heap.keepcost, heap_top);
+    }
     char here;
     populate(address(&here) - 24 * 1024, address(&here));
 }
