@@ -2,16 +2,21 @@
 // with its own login, reading and posting for a bounded time, and the same
 // number of clients requesting the floor CGI. Every page is checked the way a
 // user would notice trouble (error pages, pages cut short, lists without
-// messages, a message shown without its title); every post is written to a
-// ledger that load_inspect later compares with what the folders hold.
+// messages, a message shown without its title); every post, and in a crash run
+// every delete, is written to a ledger that load_inspect later compares with
+// what the folders hold.
 //
 //   load_client seed  --port P --lng FILE --ledger FILE --folders F [--threads T] [--replies R]
 //   load_client load  --port P --lng FILE --ledger FILE --folders F --clients N --seconds S
-//                     [--post-percent P] [--floor] [--kill-exe PATH [--kill-ms MS]] [--tag T]
+//                     [--post-percent P] [--delete-percent D] [--floor] [--kill-exe PATH [--kill-ms MS]] [--tag T]
 //   load_client again --port P --lng FILE --ledger FILE --folders F --clients N [--tag T]
 //   load_client floor --port P --lng FILE --ledger FILE --clients N --seconds S
 //
 // Users are ld01, ld02, ... with the password pw-<id>; seed posts as ld01.
+// --delete-percent D: D requests in 100 delete one of the client's own
+// confirmed posts (found by number in the list), each at most once; half the
+// replies then answer a post of this run (often the client's own), so that
+// deletes also meet messages with replies.
 // Exit status: 0 clean, 1 problems seen (load: any error page or empty list,
 // unless --kill-exe, where failures are expected and only counted), 2 usage.
 
@@ -53,6 +58,7 @@ struct Options {
     int clients = 1;
     double seconds = 5;
     int post_percent = 10;
+    int delete_percent = 0;
     int threads = 22;
     int replies = 6;
     bool floor = false;
@@ -182,22 +188,52 @@ long list_pages(const std::string& page) {
     return slash == std::string::npos ? 0 : std::strtol(page.c_str() + slash + 1, nullptr, 10);
 }
 
+// What the board answered a post or a delete: acked (the confirmation page,
+// whole), refused (a whole error page: nothing was done), unknown (no whole
+// answer, e.g. the request was killed: it may or may not have been done).
+std::string answer_state(const HttpResponse& answer) {
+    if (!page_problem(answer)) {
+        const bool confirmed = answer.body.find("<B>" + g_texts.completed + "</B>") != std::string::npos &&
+                               answer.body.find(g_texts.completed_text) != std::string::npos;
+        return confirmed ? "acked" : "unknown";
+    }
+    return answer.status == 200 && answer.complete && ends_with(answer.body, "</HTML>\n") ? "refused" : "unknown";
+}
+
 // One post or reply as sent and as answered.
 struct PostRecord {
-    std::string state;  // acked, refused (a whole page that is not the confirmation), unknown
+    std::string state;  // acked, refused, unknown
     int folder;
     long parent;
     std::string token;
     std::string attachment;
 };
 
-enum Kind { kFrameset, kHeader, kList, kDetail, kPost, kReply, kFloor, kKinds };
-const char* const kKindNames[kKinds] = {"frameset", "header", "list", "detail", "post", "reply", "floor"};
+// A delete of one of the client's own confirmed posts, by the number the list showed.
+struct DeleteRecord {
+    std::string state;  // acked, refused, unknown
+    int folder;
+    long sel_no;
+    std::string token;
+};
+
+// A post of this client that the board confirmed: a candidate for a delete.
+struct OwnPost {
+    int folder;
+    std::string token;
+    long sel_no = 0;           // 0 until a list showed it
+    bool delete_sent = false;
+    bool unlisted = false;     // every page of the list was read without it
+};
+
+enum Kind { kFrameset, kHeader, kList, kDetail, kPost, kReply, kDelete, kFloor, kKinds };
+const char* const kKindNames[kKinds] = {"frameset", "header", "list", "detail", "post", "reply", "delete", "floor"};
 
 struct Tally {
     std::vector<double> latency_ms[kKinds];
     std::map<std::pair<std::string, std::string>, long> problems;  // (kind: what, excerpt) -> times
     std::vector<PostRecord> posts;
+    std::vector<DeleteRecord> deletes;
 
     void problem(Kind kind, const Problem& p) {
         ++problems[{std::string(kKindNames[kind]) + ": " + p.what, p.excerpt}];
@@ -208,6 +244,7 @@ struct Tally {
         }
         for (const auto& [key, n] : other.problems) problems[key] += n;
         posts.insert(posts.end(), other.posts.begin(), other.posts.end());
+        deletes.insert(deletes.end(), other.deletes.begin(), other.deletes.end());
     }
     long problem_count() const {
         long n = 0;
@@ -272,16 +309,68 @@ public:
         }
         form.field("SUB", "Send");
         *answer = http_.post("/wbbs.cgi", form.content_type(), form.finish());
-        const std::optional<Problem> p = page_problem(*answer);
-        if (!p) {
-            const bool confirmed = answer->body.find("<B>" + g_texts.completed + "</B>") != std::string::npos &&
-                                   answer->body.find(g_texts.completed_text) != std::string::npos;
-            record.state = confirmed ? "acked" : "unknown";
-        } else if (answer->status == 200 && answer->complete && ends_with(answer->body, "</HTML>\n")) {
-            record.state = "refused";
-        }
+        record.state = answer_state(*answer);
         return record;
     }
+
+    // Deletes message sel_no as the message frame's delete button does.
+    DeleteRecord remove(int folder, long sel_no, const std::string& token, HttpResponse* answer) {
+        Multipart form;
+        form.field("SKEY1", key1_).field("SKEY2", key2_).field("uid", user_id(client_));
+        form.field("JOB", "BWRITE_DELWR").field("FOLDER_NO", std::to_string(folder));
+        form.field("SEL_NO", std::to_string(sel_no));
+        *answer = http_.post("/wbbs.cgi", form.content_type(), form.finish());
+        return {answer_state(*answer), folder, sel_no, token};
+    }
+
+    // What a list page shows of this run's posts (titles "L<tag>-..."): the
+    // numbers of this client's own, and every one as a message to answer.
+    void note_listed(int folder, const std::vector<Listed>& rows, const std::string& tag) {
+        const std::string run = "L" + tag + "-";
+        for (const Listed& row : rows) {
+            if (row.title.compare(0, run.size(), run) != 0) {
+                listed[folder].erase(row.sel_no);  // a seed, or a deleted message
+                continue;
+            }
+            listed[folder][row.sel_no] = row.title;
+            for (OwnPost& post : own) {
+                if (post.folder == folder && post.token == row.title) post.sel_no = row.sel_no;
+            }
+        }
+    }
+
+    // A confirmed post not yet asked to be deleted: half the time the newest
+    // (often still the folder's last message, whose number a delete frees),
+    // else one whose number is known, which replies may have answered.
+    OwnPost* delete_candidate(std::mt19937& random) {
+        std::vector<OwnPost*> open, numbered;
+        for (OwnPost& post : own) {
+            if (post.delete_sent || post.unlisted) continue;
+            open.push_back(&post);
+            if (post.sel_no != 0) numbered.push_back(&post);
+        }
+        if (open.empty()) return nullptr;
+        if (random() % 2 == 0) return open.back();
+        const std::vector<OwnPost*>& from = numbered.empty() ? open : numbered;
+        return from[random() % from.size()];
+    }
+
+    // A post of this run to answer, 0 for none: half the time one of the
+    // client's own not yet asked to be deleted (so that its delete meets a
+    // reply), else any post a list showed.
+    long answer_target(int folder, std::mt19937& random) {
+        std::vector<long> mine;
+        for (const OwnPost& post : own) {
+            if (post.folder == folder && post.sel_no != 0 && !post.delete_sent) mine.push_back(post.sel_no);
+        }
+        if (!mine.empty() && random() % 2 == 0) return mine[random() % mine.size()];
+        const std::map<long, std::string>& seen = listed[folder];
+        if (seen.empty()) return 0;
+        return std::next(seen.begin(), static_cast<long>(random() % seen.size()))->first;
+    }
+
+    std::vector<OwnPost> own;
+    std::map<int, std::map<long, std::string>> listed;  // folder -> number -> title
 
 private:
     int client_;
@@ -297,11 +386,16 @@ double percentile(std::vector<double>& values, double q) {
     return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
 }
 
-void append_ledger(const std::string& path, const std::vector<PostRecord>& posts) {
+// A post: "STATE FOLDER PARENT TOKEN ATTACHMENT"; a delete: "delete STATE FOLDER SEL_NO TOKEN".
+void append_ledger(const std::string& path, const std::vector<PostRecord>& posts,
+                   const std::vector<DeleteRecord>& deletes = {}) {
     std::ofstream out(path, std::ios::app);
     for (const PostRecord& p : posts) {
         out << p.state << ' ' << p.folder << ' ' << p.parent << ' ' << p.token << ' '
             << (p.attachment.empty() ? "-" : p.attachment) << '\n';
+    }
+    for (const DeleteRecord& d : deletes) {
+        out << "delete " << d.state << ' ' << d.folder << ' ' << d.sel_no << ' ' << d.token << '\n';
     }
 }
 
@@ -465,11 +559,64 @@ void print_posts(const Tally& tally) {
     }
     std::printf("  posts and replies sent %zu: acknowledged %ld, refused %ld, no complete answer %ld\n",
                 tally.posts.size(), acked, refused, unknown);
+    if (tally.deletes.empty()) return;
+    acked = refused = unknown = 0;
+    for (const DeleteRecord& d : tally.deletes) {
+        acked += d.state == "acked";
+        refused += d.state == "refused";
+        unknown += d.state == "unknown";
+    }
+    std::printf("  deletes sent %zu: acknowledged %ld, refused %ld, no complete answer %ld\n",
+                tally.deletes.size(), acked, refused, unknown);
 }
 
 struct Known {
     std::vector<std::vector<Listed>> messages;  // per folder, index folder - 1
 };
+
+// The number of one of the client's own posts, found as a user finds it: in
+// the list of all messages by number, from the last page (the newest) back.
+// False when a page failed (counted) or no page lists the post.
+bool find_own_number(const Options& o, Session& session, OwnPost& post, Tally& tally) {
+    const std::string f = std::to_string(post.folder);
+    long page = 0;  // 0: the mode's own first page, the last one
+    for (;;) {
+        const Clock::time_point start = Clock::now();
+        const HttpResponse r = session.page("JOB=FRM222&FOLDER_NO=" + f + "&AC_MODE=1" +
+                                            (page == 0 ? std::string() : "&PPage=" + std::to_string(page)));
+        tally.latency_ms[kList].push_back(since_ms(start));
+        if (const auto p = page_problem(r)) {
+            tally.problem(kList, *p);
+            return false;
+        }
+        session.note_listed(post.folder, list_rows(r.body), o.tag);
+        if (post.sel_no != 0) return true;
+        if (page == 0) page = list_pages(r.body);
+        if (--page < 1) {
+            post.unlisted = true;
+            tally.problem(kList, {"confirmed post not listed", post.token});
+            return false;
+        }
+    }
+}
+
+// Deletes one of the client's confirmed posts; false when it has none left to delete.
+bool delete_own(const Options& o, Session& session, Tally& tally, std::mt19937& random) {
+    OwnPost* post = session.delete_candidate(random);
+    if (post == nullptr) return false;
+    if (post->sel_no == 0 && !find_own_number(o, session, *post, tally)) return true;
+    const Clock::time_point start = Clock::now();
+    HttpResponse answer;
+    tally.deletes.push_back(session.remove(post->folder, post->sel_no, post->token, &answer));
+    tally.latency_ms[kDelete].push_back(since_ms(start));
+    post->delete_sent = true;
+    session.listed[post->folder].erase(post->sel_no);  // nothing to answer any more
+    if (tally.deletes.back().state != "acked") {
+        const auto p = page_problem(answer);
+        tally.problem(kDelete, p ? *p : Problem{"not confirmed", excerpt(answer.body)});
+    }
+    return true;
+}
 
 // One simulated user: 90 % pages as a browser asks for them, the rest posts and replies.
 void board_client(const Options& o, const Known& known, int c, Tally& tally, Clock::time_point deadline,
@@ -481,18 +628,25 @@ void board_client(const Options& o, const Known& known, int c, Tally& tally, Clo
         const std::vector<Listed>& messages = known.messages[static_cast<std::size_t>(folder - 1)];
         const Listed& some = messages[random() % messages.size()];
         const int roll = static_cast<int>(random() % 100);
+        if (roll < o.delete_percent && delete_own(o, session, tally, random)) continue;
         const Clock::time_point start = Clock::now();
         if (roll < o.post_percent) {
             const bool reply = roll % 2 == 1;
+            long parent = reply ? some.sel_no : 0;
+            if (reply && o.delete_percent > 0 && random() % 2 == 0) {
+                if (const long target = session.answer_target(folder, random)) parent = target;
+            }
             char token[64];
             std::snprintf(token, sizeof token, "L%s-%02d-%06ld", o.tag.c_str(), c + 1, session.next_post());
             HttpResponse answer;
-            tally.posts.push_back(session.post(folder, reply ? some.sel_no : 0, token, true, &answer));
+            tally.posts.push_back(session.post(folder, parent, token, true, &answer));
             const Kind kind = reply ? kReply : kPost;
             tally.latency_ms[kind].push_back(since_ms(start));
             if (tally.posts.back().state != "acked") {
                 const auto p = page_problem(answer);
                 tally.problem(kind, p ? *p : Problem{"not confirmed", excerpt(answer.body)});
+            } else if (o.delete_percent > 0) {
+                session.own.push_back({folder, token});
             }
             continue;
         }
@@ -590,7 +744,7 @@ int run_load(const Options& o) {
         }));
     }
     const long kills = killer ? killer->stop() : 0;
-    append_ledger(o.ledger, board.tally.posts);
+    append_ledger(o.ledger, board.tally.posts, board.tally.deletes);
 
     char title[80];
     std::snprintf(title, sizeof title, "board, %d clients", o.clients);
@@ -672,7 +826,8 @@ int run_again(const Options& o) {
 
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr, "load_client: %s\nusage: load_client seed|load|again|floor --port P --lng FILE --ledger FILE "
-                         "[--folders F] [--clients N] [--seconds S] [--post-percent P] [--threads T] [--replies R] "
+                         "[--folders F] [--clients N] [--seconds S] [--post-percent P] [--delete-percent D] "
+                         "[--threads T] [--replies R] "
                          "[--floor] [--kill-exe PATH] [--kill-ms MS] [--tag T]\n", why);
     std::exit(2);
 }
@@ -696,6 +851,7 @@ Options parse(int argc, char** argv) {
         else if (a == "--clients") o.clients = std::atoi(v.c_str());
         else if (a == "--seconds") o.seconds = std::atof(v.c_str());
         else if (a == "--post-percent") o.post_percent = std::atoi(v.c_str());
+        else if (a == "--delete-percent") o.delete_percent = std::atoi(v.c_str());
         else if (a == "--threads") o.threads = std::atoi(v.c_str());
         else if (a == "--replies") o.replies = std::atoi(v.c_str());
         else if (a == "--kill-exe") o.kill_exe = v;
