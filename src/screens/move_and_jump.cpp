@@ -208,10 +208,12 @@ long copy_message(long from_folder, const BBS_IDX& message, long to_folder, long
     return copied == STORE_OK ? sBBS_IDX.SEL_NO : 0;
 }
 
-void remove_from_source(long folder_no, long sel_no) {
-    sBBS_IDX = BBS_IDX{};
+// The message as it was copied: one changed or deleted since (an edit, a
+// delete and a new post under its number) stays in the source.
+void remove_from_source(long folder_no, const BBS_IDX& message) {
+    const long sel_no = message.SEL_NO;
+    sBBS_IDX = message;
     sBBS_IDX.FOLDER_NO = clamp32(folder_no);
-    sBBS_IDX.SEL_NO = clamp32(sel_no);
     // A message the index still holds keeps its files (it is then in both
     // folders, which loses nothing).
     const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); });
@@ -282,7 +284,7 @@ void b_WRITE_MOVEWR() {
     // Old number -> new number, for as long a thread as there is.
     std::unordered_map<int32_t, long> renumbered;
     std::unordered_set<int32_t> kept;  // not copied: stays in the source with its replies
-    std::vector<int32_t> moved;
+    std::vector<BBS_IDX> moved;
     moved.reserve(thread.size());
     for (const BBS_IDX& message : thread) {
         if (kept.count(message.UP_NO) != 0) {
@@ -301,7 +303,7 @@ void b_WRITE_MOVEWR() {
             continue;
         }
         renumbered[message.SEL_NO] = new_no;
-        moved.push_back(message.SEL_NO);
+        moved.push_back(message);
     }
     // Replies go before the messages they answer, so none of them is kept
     // behind as a place holder.

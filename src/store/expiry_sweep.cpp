@@ -42,10 +42,11 @@ bool write_last_sweep(const char* path, const char* now) {
     return std::fclose(file) == 0 && written;
 }
 
-int delete_expired(long folder_no, long sel_no) {
-    std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+// The message as the sweep read it: one changed or deleted since stays.
+int delete_expired(long folder_no, const BBS_IDX& message) {
+    const long sel_no = message.SEL_NO;
+    sBBS_IDX = message;
     sBBS_IDX.FOLDER_NO = static_cast<int32_t>(folder_no);
-    sBBS_IDX.SEL_NO = static_cast<int32_t>(sel_no);
     // A message the index still holds keeps its body and marks. A number
     // given out again must not inherit the old body, attachments,
     // confirmations and one-line replies.
@@ -79,8 +80,11 @@ int sweep_folder(long folder_no, const char* now) {
         if (sBBS_IDX.DEL_FLG != 0 || sBBS_IDX.TIME_LIMIT_DATE[0] == '\0') continue;
         // Byte by byte on the date part: expired once the limit day is over.
         if (std::strncmp(now, sBBS_IDX.TIME_LIMIT_DATE, DATE_PART) <= 0) continue;
-        const int deleted = delete_expired(folder_no, sel_no);
+        const BBS_IDX expired = sBBS_IDX;
+        const int deleted = delete_expired(folder_no, expired);
         if (deleted == STORE_LOCK_BUSY) return deleted;
+        // Changed or deleted since the read: the next sweep looks again.
+        if (deleted == STORE_NOT_FOUND) continue;
         if (result == STORE_OK) result = deleted;
     }
     return result;

@@ -30,7 +30,8 @@ namespace {
 //   KIND_WHOLE: the file as it was is kept under its second name. Undone by
 //     renaming that back over the file.
 //   KIND_COMMIT (FILE_NO 0): every change is done and stands; what is left is
-//     to remove the second names and the journal.
+//     to remove the second names and the journal, and, when OFFSET is not 0,
+//     the directory of message OFFSET (a delete's).
 // CHECKSUM covers the header (CHECKSUM itself 0) and the payload, so that an
 // entry torn by a kill while it was written is known; its change had not begun.
 struct JournalEntryHeader {
@@ -181,7 +182,7 @@ IndexWriteSession::IndexWriteSession(long folder_no) : folder_no_(folder_no) {
 
 IndexWriteSession::~IndexWriteSession() {
     if (!lock_ || !lock_->held()) return;
-    commit();
+    commit(0, nullptr);
     reached(IndexJournalPoint::unlocking);
 }
 
@@ -199,8 +200,10 @@ int IndexWriteSession::recover() {
     if (!read) return STORE_CANNOT_OPEN;
 
     const std::vector<Entry> entries = parse(bytes);
-    // A writer killed after its commit entry: its changes stand.
+    // A writer killed after its commit entry: its changes stand, and the
+    // directory of a message it deleted goes, as it would have gone.
     const bool committed = !entries.empty() && entries.back().header.KIND == KIND_COMMIT;
+    if (committed && entries.back().header.OFFSET > 0) remove_message_dir_of(entries.back().header.OFFSET);
     for (auto entry = entries.rbegin(); !committed && entry != entries.rend(); ++entry) {
         const int n = entry->header.FILE_NO;
         const bool undone = entry->header.KIND == KIND_BYTES ? undo_bytes(index_path_[n], *entry)
@@ -215,7 +218,7 @@ int IndexWriteSession::recover() {
         const JournalEntryHeader& first = entries.front().header;
         if (first.KIND == KIND_BYTES && first.FILE_NO == 1 && first.OFFSET % kRecord == 0 &&
             first.OLD_LENGTH >= first.OFFSET && first.OLD_LENGTH < first.OFFSET + kRecord) {
-            remove_untaken_message_dir(first.OFFSET / kRecord + 1);
+            remove_message_dir_of(first.OFFSET / kRecord + 1);
         }
     }
     // Left by the writer that died: the copy of a rewrite killed before its
@@ -229,10 +232,10 @@ int IndexWriteSession::recover() {
     return gone(journal_path_) ? STORE_OK : STORE_CANNOT_OPEN;
 }
 
-// The files an inserting writer had put in the new number's directory before
-// it died go with its record: the number is free again, and a directory of a
-// free number is nobody's.
-void IndexWriteSession::remove_untaken_message_dir(long long sel_no) {
+// The files of a message whose record is gone (an insert taken back, a delete
+// that stands): a directory of a free or deleted number is nobody's. Only a
+// writer holding the lock gives a number out, and it recovers first.
+void IndexWriteSession::remove_message_dir_of(long long sel_no) {
     remove_message_dir(folder_no_, static_cast<long>(sel_no));
 }
 
@@ -331,7 +334,7 @@ bool IndexWriteSession::before_replace(int file_no) {
     return true;
 }
 
-bool IndexWriteSession::commit() {
+bool IndexWriteSession::commit(long removed_message, const std::function<void()>& remove_files) {
     if (journal_fd_ < 0) return true;
     reached(IndexJournalPoint::all_changed);
     // The commit entry is the moment the changes stand; a writer killed after
@@ -339,6 +342,7 @@ bool IndexWriteSession::commit() {
     JournalEntryHeader header{};
     header.MAGIC = MAGIC;
     header.KIND = KIND_COMMIT;
+    header.OFFSET = removed_message > 0 ? removed_message : 0;
     header.CHECKSUM = entry_checksum(header, nullptr);
     const bool entered = append_entry(&header, nullptr, 0);
     ::close(journal_fd_);
@@ -349,6 +353,7 @@ bool IndexWriteSession::commit() {
         if (!gone(journal_path_) && ::truncate(journal_path_, 0) != 0) return false;
     }
     reached(IndexJournalPoint::committed);
+    if (remove_files) remove_files();
     for (int n = 1; n <= FILES; ++n) {
         if (saved_whole_[n]) gone(side_path_[n]);
     }

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 
 #include "store/lock.h"
@@ -67,7 +68,14 @@ public:
     // (work that must follow the change but come before any other writer).
     // False when the journal could be neither closed nor removed: the next
     // writer will take the changes back.
-    bool commit_now() { return commit(); }
+    bool commit_now() { return commit(0, nullptr); }
+    // The same for a change that takes message sel_no's directory with it:
+    // remove_files runs once the change stands, while the journal still names
+    // the message, so that the next writer removes the directory again should
+    // this one die part way. Not run when the commit fails.
+    bool commit_removing(long sel_no, const std::function<void()>& remove_files) {
+        return commit(sel_no, remove_files);
+    }
 
     // Takes back every change of this session now (its caller gives up part
     // way); the lock stays held until the session ends. False when that
@@ -82,8 +90,8 @@ private:
     bool save_range(int file_no, int fd, long long offset, long long length);
     bool append_entry(const void* header, const char* payload, std::size_t payload_size);
     int recover();
-    void remove_untaken_message_dir(long long sel_no);
-    bool commit();
+    void remove_message_dir_of(long long sel_no);
+    bool commit(long removed_message, const std::function<void()>& remove_files);
 
     long folder_no_ = 0;
     char lock_path_[PATH_SIZE] = {};

@@ -456,6 +456,7 @@ int may_go_for_good(const FolderPaths& paths, const RecordFile& bbs1, int32_t se
 }
 
 int delete_records(IndexWriteSession& session, const FolderPaths& paths);
+bool still_the_message(const BBS_IDX& chosen, const BBS_IDX& stored);
 
 // With remove_files, the message's files go once the delete stands, before
 // the lock is released: the number a delete frees may be the next post's, and
@@ -464,17 +465,29 @@ int delete_message(const FolderPaths& paths, const std::function<void()>& remove
     if (sBBS_IDX.SEL_NO < 1) return STORE_NOT_FOUND;
     IndexWriteSession session(paths.folder_no);
     if (session.status() != STORE_OK) return session.status();
+    const long sel_no = sBBS_IDX.SEL_NO;
     const int result = delete_records(session, paths);
     if (result == STORE_OK && remove_files) {
         // A delete that does not stand (the next writer takes it back) keeps its files.
-        if (!session.commit_now()) return STORE_CANNOT_OPEN;
-        remove_files();
+        if (!session.commit_removing(sel_no, remove_files)) return STORE_CANNOT_OPEN;
     }
     return result;
 }
 
+// The message a caller chose before the lock, against the record under that
+// number now: a delete and a post in between may have given the number to
+// another message, and a delete in between may have deleted it already.
+bool still_the_message(const BBS_IDX& chosen, const BBS_IDX& stored) {
+    const auto same = [](const char* a, const char* b, std::size_t size) { return std::strncmp(a, b, size) == 0; };
+    return stored.DEL_FLG == chosen.DEL_FLG && stored.UP_NO == chosen.UP_NO && stored.BBS_G_NO == chosen.BBS_G_NO &&
+           same(stored.WRITER_ID, chosen.WRITER_ID, sizeof stored.WRITER_ID) &&
+           same(stored.WRITE_DATE, chosen.WRITE_DATE, sizeof stored.WRITE_DATE) &&
+           same(stored.WRITE_TITLE, chosen.WRITE_TITLE, sizeof stored.WRITE_TITLE);
+}
+
 int delete_records(IndexWriteSession& session, const FolderPaths& paths) {
-    const int32_t sel_no = sBBS_IDX.SEL_NO;
+    const BBS_IDX chosen = sBBS_IDX;
+    const int32_t sel_no = chosen.SEL_NO;
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -482,6 +495,9 @@ int delete_records(IndexWriteSession& session, const FolderPaths& paths) {
     if (sel_no > count) return STORE_NOT_FOUND;
     BBS_IDX record{};
     if (!bbs1.read_at(sel_no - 1, &record, RECORD)) return STORE_CANNOT_OPEN;
+    // A caller that names the message by its record (its date set) deletes
+    // that message only; one that gives the number alone deletes what is there.
+    if (chosen.WRITE_DATE[0] != '\0' && !still_the_message(chosen, record)) return STORE_NOT_FOUND;
     record.DEL_FLG = 1;
     sBBS_IDX = record;
 

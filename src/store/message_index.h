@@ -95,9 +95,13 @@ int Fio_BBS_IDX(int sql_mode);
 // never listed without its files. When a step fails or place_files returns
 // non-zero, the insert is taken back at once and that result returned.
 int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files);
-// Delete as above; once it stands, remove_files runs before the folder's lock
-// is released, so that a number the delete frees is not given to a new post
-// while the old message's files are still being removed.
+// Delete as above; once it stands, remove_files (which removes the message's
+// directory) runs before the folder's lock is released, so that a number the
+// delete frees is not given to a new post while the old message's files are
+// still being removed. A deleter killed before they are all gone leaves that
+// to the next writer of the folder. When sBBS_IDX is the message's record as
+// read before (its WRITE_DATE set), only that message is deleted: a number
+// that holds another message now, or a deleted one, gives STORE_NOT_FOUND.
 int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files);
 
 // Page disp_page (from 1; 0 or less reads page 1) of index file access_mode

@@ -257,11 +257,72 @@ TEST_F(IndexJournalTest, ADeletedMessagesFilesGoAfterTheDeleteStandsUnderTheLock
     ASSERT_EQ(Fio_BBS_IDX_DELETE([&] {
                   called = true;
                   EXPECT_TRUE(std::filesystem::exists(folder + "bbs.chk"));
-                  EXPECT_FALSE(std::filesystem::exists(folder + "bbs.jnl"));
+                  EXPECT_TRUE(std::filesystem::exists(folder + "bbs.jnl"));  // names the message
                   EXPECT_EQ(std::filesystem::file_size(folder + "bbs1.idx"), sizeof(BBS_IDX));
               }),
               0);
     EXPECT_TRUE(called);
+    expect_recovered(true);
+}
+
+// A deleter killed once its delete stood but before its files were gone: the
+// next writer removes them. The message is not the last, so its number stays
+// taken and nothing else would ever clear the directory.
+TEST_F(IndexJournalTest, AKilledDeletersFilesGoWithTheNextWriter) {
+    for (int parent : {0, 0, 0}) ASSERT_GT(post(parent), 0);
+    const std::string body = folder + "x2/body.txt";
+    ::mkdir((folder + "x2").c_str(), 0700);
+    write_file(body, "text");
+    const int stopped = run_child({}, [] {
+        index_journal_set_test_hook([](IndexJournalPoint point) {
+            if (point == IndexJournalPoint::committed) _exit(kStoppedAt);
+        });
+        std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+        sBBS_IDX.FOLDER_NO = kFolder;
+        sBBS_IDX.SEL_NO = 2;
+        return Fio_BBS_IDX_DELETE([] { ADD_FAILURE() << "files removed before the stop"; });
+    });
+    ASSERT_EQ(stopped, kStoppedAt);
+    EXPECT_EQ(read_file(body), "text");
+    ::unlink((folder + "bbs.chk").c_str());
+    EXPECT_EQ(next_writer(), -1);
+    EXPECT_FALSE(std::filesystem::exists(folder + "x2"));
+    EXPECT_EQ(index_dump::records(kFolder, 1).at(1).DEL_FLG, 1);
+    expect_recovered(true);
+}
+
+// A delete of the message read before the lock: when its number was freed and
+// given to a new post meanwhile (a second click on "delete" after the first
+// went through), the new post stays; a number alone still deletes what is there.
+TEST_F(IndexJournalTest, ADeleteOfAMessageReadBeforeLeavesANewPostUnderItsNumber) {
+    auto dated_post = [](const char* title, const char* date) {
+        std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+        sBBS_IDX.FOLDER_NO = kFolder;
+        copy_field(sBBS_IDX.WRITE_TITLE, title);
+        copy_field(sBBS_IDX.WRITE_DATE, date);
+        copy_field(sBBS_IDX.WRITER_ID, "ann");
+        return Fio_BBS_IDX(2) == 0 ? sBBS_IDX.SEL_NO : -1;
+    };
+    ASSERT_EQ(dated_post("first", "2026/12/01 10:00:00"), 1);
+    ASSERT_EQ(dated_post("old", "2026/12/01 10:00:01"), 2);
+    const BBS_IDX old = index_dump::records(kFolder, 1).at(1);
+    sBBS_IDX = old;
+    ASSERT_EQ(Fio_BBS_IDX_DELETE(nullptr), 0);
+    ASSERT_EQ(dated_post("new", "2026/12/01 10:00:02"), 2);
+    sBBS_IDX = old;
+    EXPECT_EQ(Fio_BBS_IDX_DELETE(nullptr), -1);
+    EXPECT_STREQ(index_dump::records(kFolder, 1).at(1).WRITE_TITLE, "new");
+    // Deleted meanwhile (kept for a reply): not deleted again.
+    ASSERT_GT(post(1), 0);
+    sBBS_IDX = index_dump::records(kFolder, 1).at(0);
+    const BBS_IDX first = sBBS_IDX;
+    ASSERT_EQ(Fio_BBS_IDX_DELETE(nullptr), 0);
+    sBBS_IDX = first;
+    EXPECT_EQ(Fio_BBS_IDX_DELETE(nullptr), -1);
+    std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
+    sBBS_IDX.FOLDER_NO = kFolder;
+    sBBS_IDX.SEL_NO = 2;
+    EXPECT_EQ(Fio_BBS_IDX_DELETE(nullptr), 0);
     expect_recovered(true);
 }
 
