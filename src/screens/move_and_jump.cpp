@@ -208,15 +208,17 @@ long copy_message(long from_folder, const BBS_IDX& message, long to_folder, long
     return copied == STORE_OK ? sBBS_IDX.SEL_NO : 0;
 }
 
-// The message as it was copied: one changed or deleted since (an edit, a
-// delete and a new post under its number) stays in the source.
+// The message as it was before its copy (its bbs1.idx record): one changed or
+// deleted since (an edit, a delete and a new post under its number) stays in
+// the source.
 void remove_from_source(long folder_no, const BBS_IDX& message) {
     const long sel_no = message.SEL_NO;
     sBBS_IDX = message;
     sBBS_IDX.FOLDER_NO = clamp32(folder_no);
     // A message the index still holds keeps its files (it is then in both
     // folders, which loses nothing).
-    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); });
+    const int deleted =
+        Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); }, &message);
     if (deleted != STORE_OK) return;
     // Nobody is left with an unread mark for a message that is gone.
     read_marks_for_all_users(folder_no, sel_no, 1, MarkResize::to_count,
@@ -296,14 +298,21 @@ void b_WRITE_MOVEWR() {
             const auto parent = renumbered.find(message.UP_NO);
             if (parent != renumbered.end()) new_parent = parent->second;
         }
-        const long new_no = copy_message(source, message, target, new_parent);
+        // The record its removal will check, read before the copy; a message
+        // that cannot be read there stays where it is, as one not copied.
+        sBBS_IDX = BBS_IDX{};
+        sBBS_IDX.FOLDER_NO = clamp32(source);
+        sBBS_IDX.SEL_NO = message.SEL_NO;
+        const bool selected = Fio_BBS_IDX(MODE_SELECT) == STORE_OK && sBBS_IDX.SEL_NO == message.SEL_NO;
+        const BBS_IDX before = sBBS_IDX;
+        const long new_no = selected ? copy_message(source, message, target, new_parent) : 0;
         // A message that could not be copied stays where it is.
         if (new_no == 0) {
             kept.insert(message.SEL_NO);
             continue;
         }
         renumbered[message.SEL_NO] = new_no;
-        moved.push_back(message);
+        moved.push_back(before);
     }
     // Replies go before the messages they answer, so none of them is kept
     // behind as a place holder.

@@ -245,7 +245,9 @@ int delete_message(long sel_no) {
     // Up to folder administrators, only the writer may delete.
     if (ACL_LEVEL <= 7 && !is_writer(message)) return kNoRight;
     sBBS_IDX = message;
-    const int result = Fio_BBS_IDX_DELETE([sel_no] { remove_message_dir(cgi_FOLDER_NO, sel_no); });
+    // Only the message checked above: a second click after the first freed
+    // the number must not delete a new post under it.
+    const int result = Fio_BBS_IDX_DELETE([sel_no] { remove_message_dir(cgi_FOLDER_NO, sel_no); }, &message);
     if (result != STORE_OK) return result;
     // Nobody is left with an unread mark for a message that is gone.
     read_marks_for_all_users(cgi_FOLDER_NO, sel_no, 1, MarkResize::to_count,

@@ -43,14 +43,15 @@ bool write_last_sweep(const char* path, const char* now) {
 }
 
 // The message as the sweep read it: one changed or deleted since stays.
-int delete_expired(long folder_no, const BBS_IDX& message) {
-    const long sel_no = message.SEL_NO;
+int delete_expired(long folder_no, long sel_no, const BBS_IDX& message) {
     sBBS_IDX = message;
     sBBS_IDX.FOLDER_NO = static_cast<int32_t>(folder_no);
+    sBBS_IDX.SEL_NO = static_cast<int32_t>(sel_no);
     // A message the index still holds keeps its body and marks. A number
     // given out again must not inherit the old body, attachments,
     // confirmations and one-line replies.
-    const int deleted = Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); });
+    const int deleted =
+        Fio_BBS_IDX_DELETE([folder_no, sel_no] { remove_message_dir(folder_no, sel_no); }, &message);
     if (deleted != STORE_OK) return deleted;
 
     read_marks_for_all_users(folder_no, sel_no, 1, MarkResize::shrink_only,
@@ -81,9 +82,9 @@ int sweep_folder(long folder_no, const char* now) {
         // Byte by byte on the date part: expired once the limit day is over.
         if (std::strncmp(now, sBBS_IDX.TIME_LIMIT_DATE, DATE_PART) <= 0) continue;
         const BBS_IDX expired = sBBS_IDX;
-        const int deleted = delete_expired(folder_no, expired);
+        const int deleted = delete_expired(folder_no, sel_no, expired);
         if (deleted == STORE_LOCK_BUSY) return deleted;
-        // Changed or deleted since the read: the next sweep looks again.
+        // Changed or deleted since the read: left to the next day's sweep.
         if (deleted == STORE_NOT_FOUND) continue;
         if (result == STORE_OK) result = deleted;
     }

@@ -455,18 +455,19 @@ int may_go_for_good(const FolderPaths& paths, const RecordFile& bbs1, int32_t se
     return STORE_OK;
 }
 
-int delete_records(IndexWriteSession& session, const FolderPaths& paths);
-bool still_the_message(const BBS_IDX& chosen, const BBS_IDX& stored);
+int delete_records(IndexWriteSession& session, const FolderPaths& paths, const BBS_IDX* expected);
+bool still_the_message(const BBS_IDX& expected, const BBS_IDX& stored);
 
 // With remove_files, the message's files go once the delete stands, before
 // the lock is released: the number a delete frees may be the next post's, and
 // files removed later could be that post's.
-int delete_message(const FolderPaths& paths, const std::function<void()>& remove_files) {
+int delete_message(const FolderPaths& paths, const std::function<void()>& remove_files,
+                   const BBS_IDX* expected) {
     if (sBBS_IDX.SEL_NO < 1) return STORE_NOT_FOUND;
     IndexWriteSession session(paths.folder_no);
     if (session.status() != STORE_OK) return session.status();
     const long sel_no = sBBS_IDX.SEL_NO;
-    const int result = delete_records(session, paths);
+    const int result = delete_records(session, paths, expected);
     if (result == STORE_OK && remove_files) {
         // A delete that does not stand (the next writer takes it back) keeps its files.
         if (!session.commit_removing(sel_no, remove_files)) return STORE_CANNOT_OPEN;
@@ -474,20 +475,20 @@ int delete_message(const FolderPaths& paths, const std::function<void()>& remove
     return result;
 }
 
-// The message a caller chose before the lock, against the record under that
-// number now: a delete and a post in between may have given the number to
-// another message, and a delete in between may have deleted it already.
-bool still_the_message(const BBS_IDX& chosen, const BBS_IDX& stored) {
-    const auto same = [](const char* a, const char* b, std::size_t size) { return std::strncmp(a, b, size) == 0; };
-    return stored.DEL_FLG == chosen.DEL_FLG && stored.UP_NO == chosen.UP_NO && stored.BBS_G_NO == chosen.BBS_G_NO &&
-           same(stored.WRITER_ID, chosen.WRITER_ID, sizeof stored.WRITER_ID) &&
-           same(stored.WRITE_DATE, chosen.WRITE_DATE, sizeof stored.WRITE_DATE) &&
-           same(stored.WRITE_TITLE, chosen.WRITE_TITLE, sizeof stored.WRITE_TITLE);
+// The message a caller read from bbs1.idx before the lock, against the record
+// under that number now: a delete and a post in between may have given the
+// number to another message, and a delete in between may have deleted it
+// already. Every byte counts but the reply count, which replies change.
+bool still_the_message(const BBS_IDX& expected, const BBS_IDX& stored) {
+    BBS_IDX a = expected;
+    BBS_IDX b = stored;
+    a.RES_COUNT = b.RES_COUNT = 0;
+    a.FOLDER_NO = b.FOLDER_NO = 0;
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-int delete_records(IndexWriteSession& session, const FolderPaths& paths) {
-    const BBS_IDX chosen = sBBS_IDX;
-    const int32_t sel_no = chosen.SEL_NO;
+int delete_records(IndexWriteSession& session, const FolderPaths& paths, const BBS_IDX* expected) {
+    const int32_t sel_no = sBBS_IDX.SEL_NO;
 
     RecordFile bbs1;
     if (!bbs1.open(paths.index[1], true)) return STORE_CANNOT_OPEN;
@@ -495,9 +496,7 @@ int delete_records(IndexWriteSession& session, const FolderPaths& paths) {
     if (sel_no > count) return STORE_NOT_FOUND;
     BBS_IDX record{};
     if (!bbs1.read_at(sel_no - 1, &record, RECORD)) return STORE_CANNOT_OPEN;
-    // A caller that names the message by its record (its date set) deletes
-    // that message only; one that gives the number alone deletes what is there.
-    if (chosen.WRITE_DATE[0] != '\0' && !still_the_message(chosen, record)) return STORE_NOT_FOUND;
+    if (expected != nullptr && !still_the_message(*expected, record)) return STORE_NOT_FOUND;
     record.DEL_FLG = 1;
     sBBS_IDX = record;
 
@@ -789,7 +788,7 @@ int Fio_BBS_IDX(int sql_mode) {
     if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
     switch (sql_mode) {
         case MODE_INSERT: return insert_message(paths, nullptr);
-        case MODE_DELETE: return delete_message(paths, nullptr);
+        case MODE_DELETE: return delete_message(paths, nullptr, nullptr);
         case MODE_UPDATE: return update_message(paths);
         default: return STORE_NOT_FOUND;
     }
@@ -801,10 +800,10 @@ int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files) {
     return insert_message(paths, place_files);
 }
 
-int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files) {
+int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files, const BBS_IDX* expected) {
     FolderPaths paths;
     if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
-    return delete_message(paths, remove_files);
+    return delete_message(paths, remove_files, expected);
 }
 
 int Fio_BBS_IDX20(long folder_no, int access_mode, long disp_page) {

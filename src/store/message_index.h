@@ -99,10 +99,11 @@ int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files);
 // directory) runs before the folder's lock is released, so that a number the
 // delete frees is not given to a new post while the old message's files are
 // still being removed. A deleter killed before they are all gone leaves that
-// to the next writer of the folder. When sBBS_IDX is the message's record as
-// read before (its WRITE_DATE set), only that message is deleted: a number
-// that holds another message now, or a deleted one, gives STORE_NOT_FOUND.
-int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files);
+// to the next writer of the folder. With expected (the message's bbs1.idx
+// record as read before), only that message is deleted: a number that holds
+// another message now, or that message changed or deleted, gives
+// STORE_NOT_FOUND.
+int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files, const BBS_IDX* expected = nullptr);
 
 // Page disp_page (from 1; 0 or less reads page 1) of index file access_mode
 // (1 to 5) into sBBS_IDX20, in file order. 0 at least one record; -1 none or a

@@ -293,32 +293,32 @@ TEST_F(IndexJournalTest, AKilledDeletersFilesGoWithTheNextWriter) {
 
 // A delete of the message read before the lock: when its number was freed and
 // given to a new post meanwhile (a second click on "delete" after the first
-// went through), the new post stays; a number alone still deletes what is there.
+// went through), the new post stays, though only its writer differs; a number
+// alone still deletes what is there.
 TEST_F(IndexJournalTest, ADeleteOfAMessageReadBeforeLeavesANewPostUnderItsNumber) {
-    auto dated_post = [](const char* title, const char* date) {
+    auto post_by = [](const char* writer) {
         std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
         sBBS_IDX.FOLDER_NO = kFolder;
-        copy_field(sBBS_IDX.WRITE_TITLE, title);
-        copy_field(sBBS_IDX.WRITE_DATE, date);
-        copy_field(sBBS_IDX.WRITER_ID, "ann");
+        copy_field(sBBS_IDX.WRITE_TITLE, "same title");
+        copy_field(sBBS_IDX.WRITER_ID, writer);
         return Fio_BBS_IDX(2) == 0 ? sBBS_IDX.SEL_NO : -1;
     };
-    ASSERT_EQ(dated_post("first", "2026/12/01 10:00:00"), 1);
-    ASSERT_EQ(dated_post("old", "2026/12/01 10:00:01"), 2);
+    auto delete_read = [](const BBS_IDX& read) {
+        sBBS_IDX = read;
+        return Fio_BBS_IDX_DELETE(nullptr, &read);
+    };
+    ASSERT_EQ(post_by("ann"), 1);
+    ASSERT_EQ(post_by("ann"), 2);
     const BBS_IDX old = index_dump::records(kFolder, 1).at(1);
-    sBBS_IDX = old;
-    ASSERT_EQ(Fio_BBS_IDX_DELETE(nullptr), 0);
-    ASSERT_EQ(dated_post("new", "2026/12/01 10:00:02"), 2);
-    sBBS_IDX = old;
-    EXPECT_EQ(Fio_BBS_IDX_DELETE(nullptr), -1);
-    EXPECT_STREQ(index_dump::records(kFolder, 1).at(1).WRITE_TITLE, "new");
+    ASSERT_EQ(delete_read(old), 0);
+    ASSERT_EQ(post_by("bob"), 2);
+    EXPECT_EQ(delete_read(old), -1);
+    EXPECT_STREQ(index_dump::records(kFolder, 1).at(1).WRITER_ID, "bob");
     // Deleted meanwhile (kept for a reply): not deleted again.
     ASSERT_GT(post(1), 0);
-    sBBS_IDX = index_dump::records(kFolder, 1).at(0);
-    const BBS_IDX first = sBBS_IDX;
-    ASSERT_EQ(Fio_BBS_IDX_DELETE(nullptr), 0);
-    sBBS_IDX = first;
-    EXPECT_EQ(Fio_BBS_IDX_DELETE(nullptr), -1);
+    const BBS_IDX first = index_dump::records(kFolder, 1).at(0);
+    ASSERT_EQ(delete_read(first), 0);
+    EXPECT_EQ(delete_read(first), -1);
     std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
     sBBS_IDX.FOLDER_NO = kFolder;
     sBBS_IDX.SEL_NO = 2;
