@@ -30,6 +30,10 @@
 #include "store/users.h"
 #include "util/bytes.h"
 
+// Where the linker starts the zeroed data; the small globals follow it, and
+// the buffers over the large-data threshold come after them.
+extern "C" char __bss_start[];
+
 namespace {
 
 constexpr const char* kVersion = "Ver3.19";
@@ -219,16 +223,12 @@ void serve_request() {
     cgi_free();
 }
 
-// Where the linker starts the zeroed data; the small globals follow it, and
-// the buffers over the large-data threshold come after them.
-extern "C" char __bss_start[];
-
 // Maps the pages from..to written before the first touch. On virtual machines
 // each first touch of a page is a fault costing several microseconds; one call
 // that maps a known range costs about one per page.
 void populate(uintptr_t from, uintptr_t to) {
 #ifdef MADV_POPULATE_WRITE
-    const uintptr_t page = 4096;
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     const uintptr_t first = from & ~(page - 1);
     const uintptr_t last = (to + page - 1) & ~(page - 1);
     // Older kernels refuse the advice: the pages are then faulted in as before.
