@@ -111,18 +111,23 @@ int main(int argc, char** argv) {
             std::istringstream fields(line);
             std::string first, token;
             if (!(fields >> first)) continue;
+            const auto known_state = [](const std::string& state) {
+                return state == "acked" || state == "refused" || state == "unknown";
+            };
             bool read;
             if (first == "delete") {
                 Deleted d;
                 read = static_cast<bool>(fields >> d.state >> d.folder >> d.sel_no >> token) &&
-                       deletes.emplace(token, d).second;
+                       known_state(d.state) && deletes.emplace(token, d).second;
             } else {
                 Sent post;
                 post.state = first;
                 read = static_cast<bool>(fields >> post.folder >> post.parent >> token >> post.attachment) &&
-                       sent.emplace(token, post).second;
-                if (post.parent != 0) answered[{post.folder, post.parent}] = true;
+                       known_state(post.state) && sent.emplace(token, post).second;
+                // A refused reply was never stored: it keeps no place holder.
+                if (read && post.parent != 0 && post.state != "refused") answered[{post.folder, post.parent}] = true;
             }
+            read = read && (fields >> std::ws).eof();
             if (!read) {
                 std::fprintf(stderr, "load_inspect: unreadable or repeated ledger line: %s\n", line.c_str());
                 return 2;
@@ -176,7 +181,7 @@ int main(int argc, char** argv) {
         };
         // A deleted message stays in the lists only as the place holder of its
         // replies: one was stored under it, or at least sent to its number.
-        scan_message_index(folder, 4, [&](long, const BBS_IDX& record) {
+        const int listed = scan_message_index(folder, 4, [&](long, const BBS_IDX& record) {
             if (record.DEL_FLG == 0) return true;
             ++listed_deleted;
             const bool has_reply = answered.count({folder, record.SEL_NO}) != 0 ||
@@ -188,6 +193,9 @@ int main(int argc, char** argv) {
             }
             return true;
         });
+        if (listed != 0) {
+            problem("folder " + std::to_string(folder) + ": bbs4.idx unreadable (" + std::to_string(listed) + ")");
+        }
         place_holders += listed_deleted;
         // The files of a message go with it: a directory without a live record is half a delete.
         for (const long n : message_directories(folder)) {
@@ -284,6 +292,8 @@ int main(int argc, char** argv) {
                     delete_count["acked"], delete_stored["acked"], delete_count["refused"], delete_stored["refused"],
                     delete_count["unknown"], delete_stored["unknown"], place_holders, numbers_freed);
     }
+    // Deletes sent and none confirmed: the checks above held for nothing.
+    if (!deletes.empty() && delete_count["acked"] == 0) problem("no delete was confirmed");
     if (problems == 0) std::printf("  store matches the ledger\n");
     else std::printf("  %ld PROBLEMS: the store does not match the ledger\n", problems);
     return problems == 0 ? 0 : 1;
