@@ -359,7 +359,9 @@ int b_BWRITEWR(int type) {
         return STORE_OK;
     };
     sBBS_IDX = record;
-    const int written = type == kEdit ? Fio_BBS_IDX(MODE_UPDATE) : Fio_BBS_IDX_INSERT(place_files);
+    // An edit changes the message read above only: not one deleted since, nor
+    // a new post that took its number after a delete.
+    const int written = type == kEdit ? Fio_BBS_IDX_UPDATE(stored) : Fio_BBS_IDX_INSERT(place_files);
     if (written != STORE_OK) return written;
     const long message_no = sBBS_IDX.SEL_NO;
     if (type == kEdit) {

@@ -524,7 +524,7 @@ int delete_records(IndexWriteSession& session, const FolderPaths& paths, const B
     return result;
 }
 
-int update_message(const FolderPaths& paths) {
+int update_message(const FolderPaths& paths, const BBS_IDX* expected) {
     const int32_t sel_no = sBBS_IDX.SEL_NO;
     if (sel_no < 1) return STORE_NOT_FOUND;
     IndexWriteSession session(paths.folder_no);
@@ -535,6 +535,7 @@ int update_message(const FolderPaths& paths) {
     if (sel_no > bbs1.count(RECORD)) return STORE_NOT_FOUND;
     BBS_IDX stored{};
     if (!bbs1.read_at(sel_no - 1, &stored, RECORD)) return STORE_CANNOT_OPEN;
+    if (expected != nullptr && !still_the_message(*expected, stored)) return STORE_NOT_FOUND;
 
     // The thread fields and the deletion belong to insert and delete: an edit
     // cannot move a message to another thread or bring a deleted one back.
@@ -789,7 +790,7 @@ int Fio_BBS_IDX(int sql_mode) {
     switch (sql_mode) {
         case MODE_INSERT: return insert_message(paths, nullptr);
         case MODE_DELETE: return delete_message(paths, nullptr, nullptr);
-        case MODE_UPDATE: return update_message(paths);
+        case MODE_UPDATE: return update_message(paths, nullptr);
         default: return STORE_NOT_FOUND;
     }
 }
@@ -798,6 +799,12 @@ int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files) {
     FolderPaths paths;
     if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
     return insert_message(paths, place_files);
+}
+
+int Fio_BBS_IDX_UPDATE(const BBS_IDX& expected) {
+    FolderPaths paths;
+    if (!compose_paths(sBBS_IDX.FOLDER_NO, paths)) return STORE_CANNOT_OPEN;
+    return update_message(paths, &expected);
 }
 
 int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files, const BBS_IDX* expected) {

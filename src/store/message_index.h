@@ -104,6 +104,10 @@ int Fio_BBS_IDX_INSERT(const std::function<int(long sel_no)>& place_files);
 // another message now, or that message changed or deleted, gives
 // STORE_NOT_FOUND.
 int Fio_BBS_IDX_DELETE(const std::function<void()>& remove_files, const BBS_IDX* expected = nullptr);
+// Update as above, of the message whose bbs1.idx record was read before as
+// expected: a number that holds another message now, or that message changed
+// or deleted meanwhile, gives STORE_NOT_FOUND and changes nothing.
+int Fio_BBS_IDX_UPDATE(const BBS_IDX& expected);
 
 // Page disp_page (from 1; 0 or less reads page 1) of index file access_mode
 // (1 to 5) into sBBS_IDX20, in file order. 0 at least one record; -1 none or a

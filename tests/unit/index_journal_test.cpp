@@ -291,10 +291,10 @@ TEST_F(IndexJournalTest, AKilledDeletersFilesGoWithTheNextWriter) {
     expect_recovered(true);
 }
 
-// A delete of the message read before the lock: when its number was freed and
-// given to a new post meanwhile (a second click on "delete" after the first
-// went through), the new post stays, though only its writer differs; a number
-// alone still deletes what is there.
+// A delete (or an edit) of the message read before the lock: when its number
+// was freed and given to a new post meanwhile (a second click on "delete"
+// after the first went through), the new post stays, though only its writer
+// differs; a number alone still deletes what is there.
 TEST_F(IndexJournalTest, ADeleteOfAMessageReadBeforeLeavesANewPostUnderItsNumber) {
     auto post_by = [](const char* writer) {
         std::memset(&sBBS_IDX, 0, sizeof sBBS_IDX);
@@ -313,7 +313,12 @@ TEST_F(IndexJournalTest, ADeleteOfAMessageReadBeforeLeavesANewPostUnderItsNumber
     ASSERT_EQ(delete_read(old), 0);
     ASSERT_EQ(post_by("bob"), 2);
     EXPECT_EQ(delete_read(old), -1);
+    // An edit of the old message read before is refused the same way.
+    sBBS_IDX = old;
+    copy_field(sBBS_IDX.WRITE_TITLE, "edited");
+    EXPECT_EQ(Fio_BBS_IDX_UPDATE(old), -1);
     EXPECT_STREQ(index_dump::records(kFolder, 1).at(1).WRITER_ID, "bob");
+    EXPECT_STREQ(index_dump::records(kFolder, 1).at(1).WRITE_TITLE, "same title");
     // Deleted meanwhile (kept for a reply): not deleted again.
     ASSERT_GT(post(1), 0);
     const BBS_IDX first = index_dump::records(kFolder, 1).at(0);
