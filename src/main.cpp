@@ -240,8 +240,8 @@ void populate(uintptr_t from, uintptr_t to) {
 }
 
 // Maps at once what every request writes: the small globals, the first pages
-// of the output buffer and of the message table, the heap as it stands, and
-// the top of the stack.
+// of the output buffer and of the message table, the heap's free top, and the
+// top of the stack.
 void populate_request_memory(const char* output_buffer) {
     const auto address = [](const void* p) { return reinterpret_cast<uintptr_t>(p); };
     const uintptr_t globals = address(__bss_start);
