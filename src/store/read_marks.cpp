@@ -279,9 +279,11 @@ void read_marks_for_all_users(long in_folder_no, long in_sel_no, int read_chk, M
     // user list before the first read-mark lock is taken.
     for_each_user_id([&](const char* user_id) {
         sREAD_INDEX.READ_CHK = read_chk;
-        if (Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_UPDATE) != STORE_OK) {
-            Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_INSERT);
-        }
+        const int updated = Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_UPDATE);
+        // A user whose marks stay locked (a killed request's lock, until its
+        // stale age) is passed over after one wait, not after three.
+        if (updated == STORE_LOCK_BUSY) return;
+        if (updated != STORE_OK) Fio_READ_INDEX(user_id, in_folder_no, in_sel_no, MODE_INSERT);
         if (resize == MarkResize::none || count < 0) return;
         if (resize == MarkResize::shrink_only &&
             Fio_READ_INDEX_MAXCOUNT(user_id, in_folder_no) <= count) {
