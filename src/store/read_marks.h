@@ -97,7 +97,8 @@ enum class MarkResize {
 
 // Sets mark in_sel_no of the folder to read_chk for every user of the user
 // list (update, and insert when that fails), then resizes each user's marks as
-// `resize` says. A negative count resizes nothing. Takes the users' read-mark
-// locks one at a time, never two at once.
+// `resize` says. A negative count resizes nothing. A user whose marks are
+// still locked after one writer's wait is passed over, resize included. Takes
+// the users' read-mark locks one at a time, never two at once.
 void read_marks_for_all_users(long in_folder_no, long in_sel_no, int read_chk, MarkResize resize,
                               long count);

@@ -248,12 +248,14 @@ TEST_F(ReadMarksTest, AllUsersGetTheMarkAndDeletionCutsTheirMarks) {
     read_marks_for_all_users(1, 1, 1, MarkResize::to_count, 2);
     EXPECT_EQ(marks("carol"), (std::vector<int32_t>{1, 0}));
 
-    // bob's marks locked by a request that died: the others still get theirs,
-    // and a delete waits for his lock once, not for each of its three steps.
+    // bob's marks locked by a request that died: the users before and after
+    // him still get theirs, and a delete waits for his lock once, not for
+    // each of its three steps.
     write_file(data.path() + "user/bob/r1.chk", "");
-    read_marks_for_all_users(1, 2, 0, MarkResize::to_count, 2);
-    EXPECT_EQ(marks("alice"), (std::vector<int32_t>{1, 0}));
-    EXPECT_EQ(marks("bob"), (std::vector<int32_t>{1, 0}));  // as before
+    read_marks_for_all_users(1, 1, 0, MarkResize::to_count, 1);
+    EXPECT_EQ(marks("alice"), (std::vector<int32_t>{0}));
+    EXPECT_EQ(marks("bob"), (std::vector<int32_t>{1, 0}));  // untouched
+    EXPECT_EQ(marks("carol"), (std::vector<int32_t>{0}));
     EXPECT_EQ(clock.waited_ms(), LOCK_WRITER_WAIT_MS);
 }
 
