@@ -550,24 +550,22 @@ void print_problems(const Tally& tally) {
     }
 }
 
-void print_posts(const Tally& tally) {
+// "what sent N: acknowledged A, refused R, no complete answer U" for records with a state.
+template <typename Record>
+void print_states(const char* what, const std::vector<Record>& records) {
     long acked = 0, refused = 0, unknown = 0;
-    for (const PostRecord& p : tally.posts) {
-        acked += p.state == "acked";
-        refused += p.state == "refused";
-        unknown += p.state == "unknown";
+    for (const Record& r : records) {
+        acked += r.state == "acked";
+        refused += r.state == "refused";
+        unknown += r.state == "unknown";
     }
-    std::printf("  posts and replies sent %zu: acknowledged %ld, refused %ld, no complete answer %ld\n",
-                tally.posts.size(), acked, refused, unknown);
-    if (tally.deletes.empty()) return;
-    acked = refused = unknown = 0;
-    for (const DeleteRecord& d : tally.deletes) {
-        acked += d.state == "acked";
-        refused += d.state == "refused";
-        unknown += d.state == "unknown";
-    }
-    std::printf("  deletes sent %zu: acknowledged %ld, refused %ld, no complete answer %ld\n",
-                tally.deletes.size(), acked, refused, unknown);
+    std::printf("  %s sent %zu: acknowledged %ld, refused %ld, no complete answer %ld\n", what, records.size(), acked,
+                refused, unknown);
+}
+
+void print_posts(const Tally& tally) {
+    print_states("posts and replies", tally.posts);
+    if (!tally.deletes.empty()) print_states("deletes", tally.deletes);
 }
 
 struct Known {
