@@ -246,9 +246,10 @@ void populate_request_memory(const char* output_buffer) {
     const auto address = [](const void* p) { return reinterpret_cast<uintptr_t>(p); };
     const uintptr_t globals = address(__bss_start);
     const uintptr_t buffer = address(output_buffer);
-    if (buffer > globals && buffer - globals <= 128 * 1024) populate(globals, buffer);
-    // A list page with its page selector runs to a few tens of kilobytes.
-    populate(buffer, buffer + 32 * 1024);
+    // A list page with its page selector runs to a few tens of kilobytes. The
+    // buffer follows the globals: one call maps both.
+    const uintptr_t buffer_end = buffer + 32 * 1024;
+    populate(buffer > globals && buffer - globals <= 128 * 1024 ? globals : buffer, buffer_end);
     populate(address(&STRDEF), address(&STRDEF) + 16 * 1024);
     // The heap's free top, where the request's allocations will go; what is
     // below it was allocated before main (some of it never touched).

@@ -1,8 +1,7 @@
 #include "config/message_table.h"
 
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -55,12 +54,24 @@ void cut_line_end(char* line) {
     if (len > 0 && line[len - 1] == '\r') line[--len] = '\0';
 }
 
+// The number the line's first three bytes start with, read as strtol reads
+// them (leading blanks, a sign, digits), without strtol's general machinery:
+// every request reads every line of its language.
+long leading_number(const char* line) {
+    const char* p = line;
+    const char* const end = line + strnlen(line, 3);
+    while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    const bool negative = p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    long number = 0;
+    while (p < end && *p >= '0' && *p <= '9') number = number * 10 + (*p++ - '0');
+    return negative ? -number : number;
+}
+
 void store_message(const char* line) {
-    char digits[4] = {};
-    std::memcpy(digits, line, std::min<std::size_t>(3, std::strlen(line)));
-    const long number = std::strtol(digits, nullptr, 10);
+    const long number = leading_number(line);
     if (number <= 0 || number >= STRDEF_COUNT) return;
-    STRDEF.Message.set(number, std::strlen(line) >= 5 ? line + 4 : "");
+    STRDEF.Message.set(number, strnlen(line, 5) >= 5 ? line + 4 : "");
 }
 
 }  // namespace
@@ -73,13 +84,12 @@ int StrdefFileOpen(const char* filename, const char* language) {
 
     char path[1024];
     copy_field(path, filename);
-    char stream_buffer[kStreamBufferSize];
-    FILE* file = Cu_fopen_lent(path, "r", stream_buffer);
-    if (file == nullptr) return -1;
+    LineFile file(path);
+    if (!file.is_open()) return -1;
 
     char line[1002];
     bool inside = false;
-    while (std::fgets(line, sizeof line, file) != nullptr) {
+    while (file.gets(line, sizeof line)) {
         cut_line_end(line);
         if (!inside) {
             inside = std::strncmp(line, header, header_len) == 0;
@@ -88,7 +98,6 @@ int StrdefFileOpen(const char* filename, const char* language) {
         if (line[0] == '[') break;
         store_message(line);
     }
-    Cu_fclose(file);
     return 0;
 }
 

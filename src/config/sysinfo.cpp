@@ -147,14 +147,12 @@ int SysFileOpen(const char* in_filename) {
     set_defaults();
     char path[1024];
     copy_field(path, in_filename);
-    char stream_buffer[kStreamBufferSize];
-    FILE* file = Cu_fopen_lent(path, "r", stream_buffer);
-    if (file == nullptr) return -1;
+    LineFile file(path);
+    if (!file.is_open()) return -1;
     Setting table[setting_count];
     settings_table(table);
     char line[1000];
-    while (std::fgets(line, sizeof line, file) != nullptr) apply_line(line, table);
-    Cu_fclose(file);
+    while (file.gets(line, sizeof line)) apply_line(line, table);
     return 0;
 }
 

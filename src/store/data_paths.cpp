@@ -1,6 +1,6 @@
 #include "store/data_paths.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "config/sysinfo.h"
@@ -8,13 +8,50 @@
 
 namespace {
 
-bool fits(int written, std::size_t size) { return written >= 0 && static_cast<std::size_t>(written) < size; }
+// Pieces appended into a fixed buffer. Paths are composed many times per
+// request, so this is plain copying rather than a formatted print; a path that
+// does not fit leaves the buffer empty, never cut short (a cut path could name
+// another file).
+class PathJoin {
+public:
+    PathJoin(char* out, std::size_t size) : out_(out), size_(size) {
+        if (size_ > 0) out_[0] = '\0';
+    }
+    PathJoin& add(const char* text) { return add(text, std::strlen(text)); }
+    PathJoin& add(const char* text, std::size_t len) {
+        if (!ok_) return *this;
+        if (len >= size_ - used_) {
+            fail();
+            return *this;
+        }
+        std::memcpy(out_ + used_, text, len);
+        used_ += len;
+        out_[used_] = '\0';
+        return *this;
+    }
+    PathJoin& add(long number) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+        return add(digits, static_cast<std::size_t>(end - digits));
+    }
+    bool ok() const { return ok_; }
+
+private:
+    void fail() {
+        ok_ = false;
+        if (size_ > 0) out_[0] = '\0';
+    }
+    char* out_;
+    std::size_t size_;
+    std::size_t used_ = 0;
+    bool ok_ = size_ > 0;
+};
 
 }  // namespace
 
 PathBuffer make_path(const char* path, const char* suffix) {
     PathBuffer buffer;
-    std::snprintf(buffer.text, sizeof buffer.text, "%s%s", path, suffix);
+    PathJoin(buffer.text, sizeof buffer.text).add(path).add(suffix);
     return buffer;
 }
 
@@ -39,22 +76,15 @@ bool is_safe_path_component(const char* name) {
 }
 
 bool user_file_path(char* out, std::size_t out_size, const char* user_id, const char* file) {
-    if (out_size > 0) out[0] = '\0';
+    PathJoin path(out, out_size);
     if (!is_safe_path_component(user_id)) return false;
-    const int n = std::snprintf(out, out_size, "%suser\\%s\\%s", SYSINFO.DATA_FILE_PATH, user_id, file);
-    if (!fits(n, out_size)) {
-        if (out_size > 0) out[0] = '\0';
-        return false;
-    }
-    return true;
+    return path.add(SYSINFO.DATA_FILE_PATH).add("user\\").add(user_id).add("\\").add(file).ok();
 }
 
 bool folder_file_path(char* out, std::size_t out_size, long folder_no, const char* file) {
-    const int n = std::snprintf(out, out_size, "%s%ld\\%s", SYSINFO.DATA_FILE_PATH, folder_no, file);
-    return fits(n, out_size);
+    return PathJoin(out, out_size).add(SYSINFO.DATA_FILE_PATH).add(folder_no).add("\\").add(file).ok();
 }
 
 bool data_file_path(char* out, std::size_t out_size, const char* file) {
-    const int n = std::snprintf(out, out_size, "%s%s", SYSINFO.DATA_FILE_PATH, file);
-    return fits(n, out_size);
+    return PathJoin(out, out_size).add(SYSINFO.DATA_FILE_PATH).add(file).ok();
 }

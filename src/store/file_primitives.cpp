@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -291,6 +292,51 @@ FILE* Cu_fopen_lent(char* filename, const char* mode, char (&buffer)[kStreamBuff
     FILE* file = Cu_fopen(filename, mode);
     if (file != nullptr) std::setvbuf(file, buffer, _IOFBF, sizeof buffer);
     return file;
+}
+
+LineFile::LineFile(char* filename) {
+    yen_to_sura(filename);
+    do {
+        fd_ = ::open(filename, O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+}
+
+LineFile::~LineFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool LineFile::fill() {
+    begin_ = end_ = 0;
+    if (at_end_ || fd_ < 0) return false;
+    ssize_t got;
+    do {
+        got = ::read(fd_, buffer_, sizeof buffer_);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        at_end_ = true;
+        return false;
+    }
+    end_ = static_cast<std::size_t>(got);
+    at_end_ = end_ < sizeof buffer_;
+    return true;
+}
+
+bool LineFile::gets(char* line, std::size_t size) {
+    if (size == 0) return false;
+    std::size_t n = 0;
+    while (n + 1 < size) {
+        if (begin_ == end_ && !fill()) break;
+        std::size_t take = std::min(size - 1 - n, end_ - begin_);
+        const char* from = buffer_ + begin_;
+        const void* newline = std::memchr(from, '\n', take);
+        if (newline != nullptr) take = static_cast<std::size_t>(static_cast<const char*>(newline) - from) + 1;
+        std::memcpy(line + n, from, take);
+        n += take;
+        begin_ += take;
+        if (newline != nullptr) break;
+    }
+    line[n] = '\0';
+    return n > 0;
 }
 
 FILE* Cu_fopen_or_create_lent(char* filename, char (&buffer)[kStreamBufferSize]) {

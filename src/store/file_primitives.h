@@ -67,3 +67,27 @@ std::size_t Cu_fread(void* buffer, std::size_t size, std::size_t count, FILE* st
 std::size_t Cu_fwrite(const void* buffer, std::size_t size, std::size_t count, FILE* stream);
 int Cu_fseek(FILE* stream, long offset, int origin);
 int Cu_fclose(FILE* stream);
+
+// A file read once from its start, line by line, as fgets reads a stream, but
+// straight from the descriptor: no stream to set up, and a read that returns
+// less than asked ends the file (these are regular files), so no further read
+// only to learn that. For the files every request reads whole.
+class LineFile {
+public:
+    explicit LineFile(char* filename);  // the path is converted in place
+    ~LineFile();
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+    bool is_open() const { return fd_ >= 0; }
+    // As fgets: at most size - 1 bytes, up to and including the first '\n';
+    // false at the end of the file or on a read error.
+    bool gets(char* line, std::size_t size);
+
+private:
+    bool fill();
+    int fd_ = -1;
+    bool at_end_ = false;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    char buffer_[kStreamBufferSize];
+};

@@ -204,16 +204,16 @@ int MarkReader::select_batch() {
         if (!file_.is_open() && !file_.open(paths_.data, true)) return STORE_CANNOT_OPEN;
         const long marks = file_.count(MARK_SIZE);
         if (marks > MARKS_COPIED) return ::select_batch(paths_, file_);
-        copy_.resize(static_cast<std::size_t>(marks));
-        const long got = marks > 0 ? file_.read_block(0, copy_.data(), marks, MARK_SIZE) : 0;
+        copy_ = std::make_unique_for_overwrite<READ_INDEX[]>(static_cast<std::size_t>(std::max(marks, 1L)));
+        const long got = marks > 0 ? file_.read_block(0, copy_.get(), marks, MARK_SIZE) : 0;
         if (got < 0) return STORE_CANNOT_OPEN;
-        copy_.resize(static_cast<std::size_t>(got));  // cut meanwhile: the marks read
+        copied_count_ = static_cast<std::size_t>(got);  // cut meanwhile: the marks read
         copied_ = true;
     }
     const int entries = batch_entries();
     for (int i = 0; i < entries; ++i) {
         READ_INDEX100& entry = sREAD_INDEX100[i];
-        if (entry.SEL_NO >= 1 && static_cast<std::size_t>(entry.SEL_NO) <= copy_.size()) {
+        if (entry.SEL_NO >= 1 && static_cast<std::size_t>(entry.SEL_NO) <= copied_count_) {
             entry.READ_CHK = copy_[static_cast<std::size_t>(entry.SEL_NO) - 1].READ_CHK;
         }
     }

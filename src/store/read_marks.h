@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "store/data_paths.h"
@@ -66,7 +67,9 @@ private:
     bool copied_ = false;
     GuardedFile paths_;
     RecordFile file_;
-    std::vector<READ_INDEX> copy_;
+    // The marks read, not cleared first: only what the file fills is touched.
+    std::unique_ptr<READ_INDEX[]> copy_;
+    std::size_t copied_count_ = 0;
 };
 
 // Number of marks in the file; -2, -9.

@@ -82,6 +82,9 @@ long RecordFile::read_block(long k, void* records, long max_records, std::size_t
         if (got < 0) return -1;
         if (got == 0) break;
         done += static_cast<std::size_t>(got);
+        // A regular file returns less than asked only at its end: no second
+        // read to hear that.
+        if (done < wanted) break;
     }
     return static_cast<long>(done / record_size);  // a torn tail is no record
 }

@@ -108,6 +108,9 @@ protected:
                    "000 zero\n"
                    "abc letters\n"
                    "7\n"
+                   "  4 blank first\n"
+                   "+05 signed\n"
+                   "-06 negative\n"
                    "010 " + std::string(250, 'm') + "\n"
                    "[Japanese]\n"
                    "001 jp\n"
@@ -124,6 +127,10 @@ TEST_F(MessageTableTest, LoadsOneSection) {
     EXPECT_STREQ(STRDEF.Message[0], "");
     EXPECT_STREQ(STRDEF.Message[3], "");  // the next section is never read
     EXPECT_STREQ(STRDEF.Message[7], "");
+    // The number is read as strtol reads the first three bytes.
+    EXPECT_STREQ(STRDEF.Message[4], "blank first");
+    EXPECT_STREQ(STRDEF.Message[5], "signed");
+    EXPECT_STREQ(STRDEF.Message[6], "");
     EXPECT_EQ(std::string(STRDEF.Message[10]), std::string(201, 'm'));
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "store/file_primitives.h"
 #include "unit/test_support.h"
@@ -27,6 +28,36 @@ TEST(PathConversion, BackslashesBecomeSlashesInTheCallersBuffer) {
     char kanji[] = "a\\\x95\\b";
     yen_to_sura(kanji);
     EXPECT_STREQ(kanji, "a/\x95\\b");
+}
+
+// LineFile must hand out exactly the pieces fgets does, across its buffer's
+// edges, for lines longer than the caller's buffer, and at a missing last newline.
+TEST(LineFileTest, ReadsWhatFgetsReads) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 700; ++i) text += "line " + std::to_string(i) + (i % 3 == 0 ? "\r\n" : "\n");
+    text += std::string(5000, 'x') + "\n\n" + "no newline at the end";
+    for (const std::string& content : {text, std::string(), std::string(4096, 'y')}) {
+        const std::string path = dir.file("lines.txt");
+        write_file(path, content);
+        for (const std::size_t size : {std::size_t{10}, std::size_t{1002}}) {
+            FILE* stream = std::fopen(path.c_str(), "r");
+            ASSERT_NE(stream, nullptr);
+            Path converted(path);
+            LineFile file(converted.buffer);
+            ASSERT_TRUE(file.is_open());
+            std::vector<char> expected(size), got(size);
+            for (;;) {
+                const bool more = std::fgets(expected.data(), static_cast<int>(size), stream) != nullptr;
+                ASSERT_EQ(file.gets(got.data(), size), more);
+                if (!more) break;
+                ASSERT_STREQ(got.data(), expected.data());
+            }
+            std::fclose(stream);
+        }
+    }
+    Path missing(dir.file("missing.txt"));
+    EXPECT_FALSE(LineFile(missing.buffer).is_open());
 }
 
 TEST(PathConversion, EditpathAddsOneSeparator) {
@@ -203,6 +234,10 @@ TEST(DataPaths, UnsafeNamesNeverReachAPath) {
     EXPECT_FALSE(user_file_path(small, sizeof small, "u1", "skey.mst"));
     ASSERT_TRUE(folder_file_path(path, sizeof path, 12, "bbs1.idx"));
     EXPECT_STREQ(path, "/d/12\\bbs1.idx");
+    EXPECT_STREQ(make_path("/d/x", ".tmp").text, "/d/x.tmp");
+    // A path with no room for its suffix is no path, never the file's own name.
+    const std::string longest(DATA_PATH_SIZE - 2, 'a');
+    EXPECT_STREQ(make_path(longest.c_str(), ".tmp").text, "");
 }
 
 }  // namespace
