@@ -89,7 +89,7 @@ int StrdefFileOpen(const char* filename, const char* language) {
 
     char line[1002];
     bool inside = false;
-    while (file.gets(line, sizeof line)) {
+    while (file.read_line(line, sizeof line)) {
         cut_line_end(line);
         if (!inside) {
             inside = std::strncmp(line, header, header_len) == 0;

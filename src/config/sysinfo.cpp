@@ -152,7 +152,7 @@ int SysFileOpen(const char* in_filename) {
     Setting table[setting_count];
     settings_table(table);
     char line[1000];
-    while (file.gets(line, sizeof line)) apply_line(line, table);
+    while (file.read_line(line, sizeof line)) apply_line(line, table);
     return 0;
 }
 

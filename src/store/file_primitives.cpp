@@ -321,7 +321,7 @@ bool LineFile::fill() {
     return true;
 }
 
-bool LineFile::gets(char* line, std::size_t size) {
+bool LineFile::read_line(char* line, std::size_t size) {
     if (size == 0) return false;
     std::size_t n = 0;
     while (n + 1 < size) {

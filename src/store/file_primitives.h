@@ -81,7 +81,7 @@ public:
     bool is_open() const { return fd_ >= 0; }
     // As fgets: at most size - 1 bytes, up to and including the first '\n';
     // false at the end of the file or on a read error.
-    bool gets(char* line, std::size_t size);
+    bool read_line(char* line, std::size_t size);
 
 private:
     bool fill();

@@ -49,7 +49,7 @@ TEST(LineFileTest, ReadsWhatFgetsReads) {
             std::vector<char> expected(size), got(size);
             for (;;) {
                 const bool more = std::fgets(expected.data(), static_cast<int>(size), stream) != nullptr;
-                ASSERT_EQ(file.gets(got.data(), size), more);
+                ASSERT_EQ(file.read_line(got.data(), size), more);
                 if (!more) break;
                 ASSERT_STREQ(got.data(), expected.data());
             }
