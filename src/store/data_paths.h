@@ -17,6 +17,7 @@ struct GuardedFile {
 struct PathBuffer {
     char text[DATA_PATH_SIZE];
 };
+// path followed by suffix; "" when they do not fit (never a cut path).
 PathBuffer make_path(const char* path, const char* suffix = "");
 
 // True when name can stand as one path component: not empty, not "." or "..",
@@ -30,8 +31,8 @@ bool is_safe_path_component(const char* name);
 // not a safe path component or the path does not fit.
 bool user_file_path(char* out, std::size_t out_size, const char* user_id, const char* file);
 
-// "<data dir><folder no>\\<file>" into out; false when it does not fit.
+// "<data dir><folder no>\\<file>" into out; false (out empty) when it does not fit.
 bool folder_file_path(char* out, std::size_t out_size, long folder_no, const char* file);
 
-// "<data dir><file>" into out; false when it does not fit.
+// "<data dir><file>" into out; false (out empty) when it does not fit.
 bool data_file_path(char* out, std::size_t out_size, const char* file);

@@ -79,8 +79,9 @@ public:
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
     bool is_open() const { return fd_ >= 0; }
-    // As fgets: at most size - 1 bytes, up to and including the first '\n';
-    // false at the end of the file or on a read error.
+    // As fgets (size at least 2): at most size - 1 bytes, up to and including
+    // the first '\n'; false when nothing is left. A read error ends the file
+    // as its end does.
     bool read_line(char* line, std::size_t size);
 
 private:

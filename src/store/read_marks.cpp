@@ -204,7 +204,7 @@ int MarkReader::select_batch() {
         if (!file_.is_open() && !file_.open(paths_.data, true)) return STORE_CANNOT_OPEN;
         const long marks = file_.count(MARK_SIZE);
         if (marks > MARKS_COPIED) return ::select_batch(paths_, file_);
-        copy_ = std::make_unique_for_overwrite<READ_INDEX[]>(static_cast<std::size_t>(std::max(marks, 1L)));
+        copy_ = std::make_unique_for_overwrite<READ_INDEX[]>(static_cast<std::size_t>(marks));
         const long got = marks > 0 ? file_.read_block(0, copy_.get(), marks, MARK_SIZE) : 0;
         if (got < 0) return STORE_CANNOT_OPEN;
         copied_count_ = static_cast<std::size_t>(got);  // cut meanwhile: the marks read

@@ -111,6 +111,7 @@ protected:
                    "  4 blank first\n"
                    "+05 signed\n"
                    "-06 negative\n"
+                   "0099 three digits\n"
                    "010 " + std::string(250, 'm') + "\n"
                    "[Japanese]\n"
                    "001 jp\n"
@@ -131,6 +132,8 @@ TEST_F(MessageTableTest, LoadsOneSection) {
     EXPECT_STREQ(STRDEF.Message[4], "blank first");
     EXPECT_STREQ(STRDEF.Message[5], "signed");
     EXPECT_STREQ(STRDEF.Message[6], "");
+    EXPECT_STREQ(STRDEF.Message[9], " three digits");
+    EXPECT_STREQ(STRDEF.Message[99], "");
     EXPECT_EQ(std::string(STRDEF.Message[10]), std::string(201, 'm'));
 }
 

@@ -37,7 +37,8 @@ TEST(LineFileTest, ReadsWhatFgetsReads) {
     std::string text;
     for (int i = 0; i < 700; ++i) text += "line " + std::to_string(i) + (i % 3 == 0 ? "\r\n" : "\n");
     text += std::string(5000, 'x') + "\n\n" + "no newline at the end";
-    for (const std::string& content : {text, std::string(), std::string(4096, 'y')}) {
+    for (const std::string& content :
+         {text, std::string(), std::string(4096, 'y'), std::string("ab\0cd\nef\n", 9)}) {
         const std::string path = dir.file("lines.txt");
         write_file(path, content);
         for (const std::size_t size : {std::size_t{10}, std::size_t{1002}}) {
@@ -232,12 +233,15 @@ TEST(DataPaths, UnsafeNamesNeverReachAPath) {
     EXPECT_STREQ(path, "/d/user\\u1\\skey.mst");
     char small[12];
     EXPECT_FALSE(user_file_path(small, sizeof small, "u1", "skey.mst"));
+    EXPECT_STREQ(small, "");
     ASSERT_TRUE(folder_file_path(path, sizeof path, 12, "bbs1.idx"));
     EXPECT_STREQ(path, "/d/12\\bbs1.idx");
     EXPECT_STREQ(make_path("/d/x", ".tmp").text, "/d/x.tmp");
     // A path with no room for its suffix is no path, never the file's own name.
-    const std::string longest(DATA_PATH_SIZE - 2, 'a');
-    EXPECT_STREQ(make_path(longest.c_str(), ".tmp").text, "");
+    const std::string fits(DATA_PATH_SIZE - 5, 'a');
+    EXPECT_EQ(std::string(make_path(fits.c_str(), ".tmp").text), fits + ".tmp");
+    const std::string longer(DATA_PATH_SIZE - 4, 'a');
+    EXPECT_STREQ(make_path(longer.c_str(), ".tmp").text, "");
 }
 
 }  // namespace
