@@ -85,6 +85,23 @@ void stream_file(int fh) {
     std::fflush(stdout);
 }
 
+// The filename parameter as it goes into Content-Disposition. A name with a
+// ';' or a '"' would end the parameter early and could add others of its own
+// (a filename* that the browser saves under instead); such a name goes out as
+// a quoted string. Every other name is printed as it is.
+std::string disposition_name(const char* name) {
+    if (std::strpbrk(name, ";\"") == nullptr) return name;
+    std::string quoted = "\"";
+    for (const char* p = name; *p != '\0'; ++p) {
+        // Byte-wise: the browser unquotes before it decodes the name, so a
+        // kanji whose second byte is a backslash comes back whole.
+        if (*p == '"' || *p == '\\') quoted += '\\';
+        quoted += *p;
+    }
+    quoted += '"';
+    return quoted;
+}
+
 int open_existing(const char* in_filename) {
     char path[PATH_SIZE];
     if (std::strlen(in_filename) >= sizeof path) return -1;
@@ -118,7 +135,7 @@ int Fio_file_DL(const char* in_filename) {
     bare_name(in_filename, name, sizeof name);
     strip_control_bytes(name);
     std::printf("Content-Type: application/bin-stream\n");
-    std::printf("Content-Disposition: attachment; filename=%s\n\n", name);
+    std::printf("Content-Disposition: attachment; filename=%s\n\n", disposition_name(name).c_str());
     const int fh = open_existing(in_filename);
     if (fh < 0) {
         std::fflush(stdout);

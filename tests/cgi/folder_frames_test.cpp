@@ -195,4 +195,18 @@ TEST_F(FolderFramesTest, DownloadsOfAttachmentsAndPictures) {
     EXPECT_EQ(page("reader", "JOB=BG3_DL").out, "");  // nor one that was never set
 }
 
+TEST_F(FolderFramesTest, AttachmentNameCannotAddDispositionParameters) {
+    install.write_data_file("5/x3/add_file.txt",
+                            "3,1,b c; filename*=UTF-8''evil.html,\n3,2,q\"\x83\\;.txt,\n3,3,plain name.txt,\n");
+    install.write_data_file("5/x3/atfile01/b c; filename*=UTF-8''evil.html", "1");
+    install.write_data_file("5/x3/atfile02/q\"\x83\\;.txt", "2");
+    install.write_data_file("5/x3/atfile03/plain name.txt", "3");
+    const std::string type = "Content-Type: application/bin-stream\nContent-Disposition: attachment; filename=";
+    EXPECT_EQ(page("reader", "JOB=ATDL&SEL_NO=3&SUB_NO=1").out,
+              type + "\"b c; filename*=UTF-8''evil.html\"\n\n1");
+    // Quote and backslash escaped; the kanji's second byte is unquoted back into it.
+    EXPECT_EQ(page("reader", "JOB=ATDL&SEL_NO=3&SUB_NO=2").out, type + "\"q\\\"\x83\\\\;.txt\"\n\n2");
+    EXPECT_EQ(page("reader", "JOB=ATDL&SEL_NO=3&SUB_NO=3").out, type + "plain name.txt\n\n3");
+}
+
 }  // namespace
