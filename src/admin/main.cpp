@@ -46,10 +46,11 @@ const CommandInfo kCommands[] = {
      "    personal USER KEY VALUE       (the user's personal settings)\n"
      "  The whole description is checked before the first item is written.\n",
      run_apply},
-    {"user add", "ID [--password P] [--name NAME] [--level N] [--kind personal|shared] [--group N] "
+    {"user add", "ID --password P [--name NAME] [--level N] [--kind personal|shared] [--group N] "
                  "[--language NAME] [--mail ADDRESS] [--frames 3|2] [--compose frame|window] [--display 1-5] "
                  "[--unread-view messages|table] [--picture FILE]",
      "add a user (level 1, a personal account, unless told otherwise)",
+     "  --password P        1 to 20 characters; a user without one could log in with an empty one\n"
      "  --level N           100 or more: system administrator; else compared with folder levels\n"
      "  --kind shared       an account used by several people: no read marks kept\n"
      "  --group N           primary group\n"

@@ -178,6 +178,10 @@ int run_user_add(const Invocation& call) {
     sUSER_MST.WRITE_MODE = 1;
     std::string password;
     std::string wrong = apply_user_options(call, args, &password);
+    // The board lets a user without a password file in with an empty password.
+    if (wrong.empty() && !args.has("password")) {
+        wrong = "a new user needs --password (without one, anyone could log in as " + id + " with an empty one)";
+    }
     char directory[DATA_PATH_SIZE];
     if (wrong.empty() && user_file_path(directory, sizeof directory, id.c_str(), "")) {
         // Files left there (a password, marks, groups) would become the new user's.
@@ -190,19 +194,19 @@ int run_user_add(const Invocation& call) {
     if (!wrong.empty()) return usage_error(call.command, wrong);
     const USER_MST user = sUSER_MST;
 
+    // The password goes first: a user line without its password file would
+    // let anyone in with an empty password.
     int result = make_user_directory(id.c_str());
     if (result == STORE_OK) {
         sUSER_MST = user;
-        result = Fio_USER_MST(id.c_str(), 2);
-        if (result != STORE_OK) remove_user_directory(id.c_str());  // nothing half made stays
-    }
-    if (result == STORE_OK && !password.empty()) {
         copy_field(sUSER_MST.USER_PASS, password.c_str());
         result = Fio_MST_PASSWORD(id.c_str(), 2);
+        sUSER_MST = user;
+        if (result == STORE_OK) result = Fio_USER_MST(id.c_str(), 2);
+        if (result != STORE_OK) remove_user_directory(id.c_str());  // nothing half made stays
     }
     if (result == STORE_OK) result = store_unread_view(args, id.c_str());
     if (result != STORE_OK) return store_failure("adding user " + id, result);
-    if (password.empty()) std::fprintf(stderr, "wbbs-admin: user %s has no password and cannot log in yet\n", id.c_str());
     return EXIT_DONE;
 }
 

@@ -119,11 +119,14 @@ int add_user(const Item& item) {
     sUSER_MST.TREE_MODE = number(item, "tree_mode", 0);
     copy_field(sUSER_MST.LANGUAGE, attribute(item, "language", "").c_str());
     copy_field(sUSER_MST.PICFILE, attribute(item, "picture", "").c_str());
-    const std::string password = attribute(item, "password", "");
-    const int inserted = Fio_USER_MST(id.c_str(), 2);
-    if (inserted != 0) return inserted;
-    copy_field(sUSER_MST.USER_PASS, password.c_str());
-    return Fio_MST_PASSWORD(id.c_str(), 2);
+    // The password file first: a user line without one lets anyone in with
+    // an empty password.
+    const USER_MST user = sUSER_MST;
+    copy_field(sUSER_MST.USER_PASS, attribute(item, "password", "").c_str());
+    const int stored = Fio_MST_PASSWORD(id.c_str(), 2);
+    if (stored != 0) return stored;
+    sUSER_MST = user;
+    return Fio_USER_MST(id.c_str(), 2);
 }
 
 int add_group(const Item& item) {
@@ -222,6 +225,23 @@ bool is_number(const std::string& text) {
     return *end == '\0' && errno == 0 && value >= INT32_MIN && value <= INT32_MAX;
 }
 
+// What the password file keeps; a longer one would be stored cut and never match.
+constexpr std::size_t kLongestPassword = 20;
+
+std::string password_problem(const Item& item) {
+    const auto it = item.attributes.find("password");
+    if (it == item.attributes.end() || it->second.empty()) {
+        return "user " + item.words[1] + " needs a password (without one, anyone could log in with an empty one)";
+    }
+    if (it->second.size() > kLongestPassword) {
+        return "the password of " + item.words[1] + " is longer than " + std::to_string(kLongestPassword) + " bytes";
+    }
+    for (unsigned char c : it->second) {
+        if (c < 0x20 || c == 0x7F) return "the password of " + item.words[1] + " holds a control character";
+    }
+    return "";
+}
+
 bool is_user_id(const std::string& id) {
     return is_safe_path_component(id.c_str()) && id.size() < sizeof(USER_MST::USER_ID) &&
            id.find(',') == std::string::npos;
@@ -261,6 +281,7 @@ std::string item_problem(const Item& item) {
             if (!text && !numeric) return kind + " has no attribute '" + key + "'";
             if (numeric && !is_number(value)) return key + "='" + value + "' is not a number";
         }
+        if (kind == "user") return password_problem(item);
         return "";
     }
     return "unknown item '" + kind + "'";

@@ -206,6 +206,21 @@ TEST_F(AdminCommandsTest, WrongArgumentsExitTwoAndChangeNothing) {
     EXPECT_EQ(snapshot(install), before);
 }
 
+TEST_F(AdminCommandsTest, NoUserIsAddedThatAnEmptyPasswordLetsIn) {
+    const std::string before = snapshot(install);
+    EXPECT_EQ(run_admin(install, {"user", "add", "jiro"}).status, 2);
+    // Without a password the user would be stored cut and could never log in.
+    for (const char* description : {"user jiro\n", "user jiro password=\"\"\n", "user jiro password=abcdefghijklmnopqrstu\n"}) {
+        EXPECT_EQ(run_admin(install, {"apply", "-"}, description).status, 2) << description;
+    }
+    EXPECT_EQ(snapshot(install), before);
+    EXPECT_FALSE(enters("jiro", "", 1, "Notices"));
+
+    admin_ok(install, {"apply", "-"}, "user jiro password=abcdefghijklmnopqrst\n");
+    EXPECT_TRUE(enters("jiro", "abcdefghijklmnopqrst", 1, "Notices"));
+    EXPECT_FALSE(enters("jiro", "", 1, "Notices"));
+}
+
 TEST_F(AdminCommandsTest, CheckReportsADamagedIndexAndRebuildMakesItClean) {
     post_three();
     EXPECT_EQ(admin_ok(install, {"check"}), "1 folder checked, 0 with problems\n");

@@ -93,7 +93,7 @@ TEST_F(AdminInstallationTest, ADescriptionThatClashesWithTheInstallationWritesNo
     }
     EXPECT_EQ(snapshot(install), before);
     // Items may name what earlier items of the same description add.
-    admin_ok(install, {"apply", "-"}, "group 5 name=Sales\nuser jiro group=5\nmember jiro 5\ngrant 1 group 5 3\n");
+    admin_ok(install, {"apply", "-"}, "group 5 name=Sales\nuser jiro password=pw group=5\nmember jiro 5\ngrant 1 group 5 3\n");
 }
 
 TEST_F(AdminInstallationTest, HelpNamesTheCommands) {

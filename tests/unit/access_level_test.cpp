@@ -23,10 +23,10 @@ folder 1 access=5 write=20
 folder 2 access=5 write=10
 folder 3 access=50 write=90
 folder 4 access=0 write=0
-user plain level=10 group=7
-user member level=1 group=7
-user admin level=100
-user shared level=10 mode=2
+user plain password=pw level=10 group=7
+user member password=pw level=1 group=7
+user admin password=pw level=100
+user shared password=pw level=10 mode=2
 group 5 name=Five
 group 6 name=Six
 member member 6
