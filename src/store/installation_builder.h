@@ -22,8 +22,9 @@
 // Every line is checked before the first write: an unknown item or
 // attribute, a wrong number of words, a word or attribute that should be a
 // number and is not, a user id unfit for a directory name, or a user without
-// a password of 1 to 20 bytes gives -1 and writes nothing. Otherwise 0 when every item was written, or the store's
-// result of the first item that failed (the items before it stay written).
+// a password of 1 to 20 bytes gives -1 and writes nothing. Otherwise 0 when
+// every item was written, or the store's result of the first item that failed
+// (the items before it stay written).
 // A readable reason goes into *error when error is not null.
 int build_installation(const char* description, std::string* error);
 
